@@ -1,0 +1,43 @@
+# Sourced: a quiet, private 64-bit Wine for one build tree. Usage: . scripts/wine-env.sh BUILD_DIR
+TW_BUILD_DIR=$(cd "$1" && pwd)
+export WINEPREFIX=$TW_BUILD_DIR/wineprefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="     # never offer to install Mono or Gecko
+TW_WINE_STATE=$TW_BUILD_DIR/wine-state        # display, Xvfb and keeper pids of a test session
+mkdir -p "$TW_WINE_STATE"
+
+# Creates the prefix once; concurrent callers wait for the first.
+tw_wine_prefix_init() {
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/.tw-ready" ]; then
+      rm -rf "$WINEPREFIX"
+      DISPLAY= wineboot --init >/dev/null 2>&1 || { echo "wineboot failed for $WINEPREFIX" >&2; exit 1; }
+      timeout 60 wineserver -w
+      touch "$WINEPREFIX/.tw-ready"
+    fi
+  ) 9>"$TW_WINE_STATE/prefix.lock"
+}
+
+# Starts a private Xvfb on a free display number; sets DISPLAY and the named variable to its pid.
+tw_xvfb_start() {
+  local n pid
+  for n in $(seq 90 140); do
+    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 50); do
+      [ -e /tmp/.X11-unix/X$n ] && break
+      kill -0 $pid 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -e /tmp/.X11-unix/X$n ] && kill -0 $pid 2>/dev/null; then
+      export DISPLAY=:$n
+      printf -v "$1" '%s' "$pid"
+      return 0
+    fi
+  done
+  echo "could not start Xvfb" >&2
+  return 1
+}
