@@ -1,0 +1,218 @@
+#include "shell/win32/MainWindow.h"
+
+#include <commctrl.h>
+
+#include "resource.h"
+
+namespace tw {
+
+TMainWindow::TMainWindow(HINSTANCE instance) : instance_(instance) {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kMainWindowClass;
+    RegisterClassExW(&wc);
+}
+
+TMainWindow::~TMainWindow() { DestroyIfAlive(); }
+
+bool TMainWindow::Create(TfrmMain& logic) {
+    logic_ = &logic;
+    hwnd_ = CreateWindowExW(0, kMainWindowClass, L"Velmora Tarnowick", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                            CW_USEDEFAULT, 820, 600, nullptr, nullptr, instance_, this);
+    if (!hwnd_) return false;
+    tabs_ = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, hwnd_,
+                            reinterpret_cast<HMENU>(IDC_PAGES), instance_, nullptr);
+    SendMessageW(tabs_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    const wchar_t* titles[] = {L"Monitor", L"Settings"};
+    const int dialogs[] = {IDD_MONITOR, IDD_SETTINGS};
+    for (int i = 0; i < 2; ++i) {
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = const_cast<wchar_t*>(titles[i]);
+        SendMessageW(tabs_, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+        pages_[i] = CreateDialogParamW(instance_, MAKEINTRESOURCEW(dialogs[i]), hwnd_, PageProc,
+                                       reinterpret_cast<LPARAM>(this));
+    }
+    memo_ = GetDlgItem(pages_[tstMonitor], IDC_MMOLOG);
+    // A multi-line edit holds 32K characters by default: far less than 1000 log lines.
+    SendMessageW(memo_, EM_SETLIMITTEXT, 0, 0);
+    Layout();
+    logic.FormCreate();
+    ShowWindow(hwnd_, SW_SHOW);
+    UpdateWindow(hwnd_);
+    logic.FormShow();
+    return true;
+}
+
+bool TMainWindow::PreTranslate(MSG& msg) {
+    for (HWND page : pages_)
+        if (page && IsWindowVisible(page) && IsDialogMessageW(page, &msg)) return true;
+    return false;
+}
+
+void TMainWindow::DestroyIfAlive() {
+    if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+}
+
+void TMainWindow::ClearLines() {
+    SetWindowTextA(memo_, "");
+    lines_ = 0;
+}
+
+void TMainWindow::AppendLine(const std::string& line) {
+    std::string text = lines_ ? "\r\n" + line : line;
+    int end = GetWindowTextLengthW(memo_);
+    SendMessageA(memo_, EM_SETSEL, end, end);
+    SendMessageA(memo_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    ++lines_;
+}
+
+void TMainWindow::SetActivePage(int page) {
+    SendMessageW(tabs_, TCM_SETCURSEL, page, 0);
+    ShowPage(page);
+}
+
+void TMainWindow::EnableTimer(int timer, unsigned intervalMs) {
+    if (SetTimer(hwnd_, timer, intervalMs, nullptr)) timers_.insert(timer);
+}
+
+void TMainWindow::DisableTimer(int timer) {
+    KillTimer(hwnd_, timer);
+    timers_.erase(timer);
+}
+
+void TMainWindow::ShowMainWindow() {
+    ShowWindow(hwnd_, SW_SHOW);
+    SetForegroundWindow(hwnd_);
+}
+
+void TMainWindow::HideMainWindow() { ShowWindow(hwnd_, SW_HIDE); }
+
+void TMainWindow::CloseMainWindow() {
+    // Posted, so a sender of WM_COPYDATA is not held while the close waits for clients.
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void TMainWindow::ProcessMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the main loop
+            return;
+        }
+        if (!PreTranslate(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+LRESULT CALLBACK TMainWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* self = static_cast<TMainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->hwnd_ = hwnd;
+    }
+    auto* self = reinterpret_cast<TMainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return self ? self->OnMessage(msg, wp, lp) : DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+INT_PTR CALLBACK TMainWindow::PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_INITDIALOG) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, lp);
+        return TRUE;
+    }
+    auto* self = reinterpret_cast<TMainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self && msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) {
+        self->OnCommand(LOWORD(wp));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+LRESULT TMainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_SIZE:
+        Layout();
+        return 0;
+    case WM_NOTIFY: {
+        auto* hdr = reinterpret_cast<NMHDR*>(lp);
+        if (hdr->hwndFrom == tabs_ && hdr->code == TCN_SELCHANGE)
+            ShowPage(static_cast<int>(SendMessageW(tabs_, TCM_GETCURSEL, 0, 0)));
+        return 0;
+    }
+    case WM_TIMER:
+        if (logic_) logic_->TimerTick(static_cast<int>(wp));
+        return 0;
+    case WM_COPYDATA: {
+        auto* cds = reinterpret_cast<COPYDATASTRUCT*>(lp);
+        if (logic_ && cds) logic_->CopyData(cds->lpData, cds->cbData);
+        return TRUE;
+    }
+    case WM_CLOSE:
+        if (!logic_ || logic_->FormClose()) DestroyWindow(hwnd_);
+        return 0;
+    case WM_DESTROY:
+        for (int t : timers_) KillTimer(hwnd_, t);
+        timers_.clear();
+        if (logic_) logic_->FormDestroy();
+        logic_ = nullptr;
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(hwnd_, msg, wp, lp);
+    }
+}
+
+void TMainWindow::OnCommand(int id) {
+    if (!logic_) return;
+    switch (id) {
+    case IDC_BBCLOSE: logic_->bbCloseClick(); break;
+    case IDC_BITBTN2: logic_->BitBtn2Click(); break;
+    case IDC_BBNSTART: logic_->bbnStartClick(); break;
+    case IDC_BBNSTOP: logic_->bbnStopClick(); break;
+    default: break;
+    }
+}
+
+void TMainWindow::Layout() {
+    if (!tabs_) return;
+    RECT rc;
+    GetClientRect(hwnd_, &rc);
+    MoveWindow(tabs_, 4, 4, rc.right - 8, rc.bottom - 8, TRUE);
+    RECT page{4, 4, rc.right - 4, rc.bottom - 4};
+    SendMessageW(tabs_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&page));
+    for (HWND p : pages_)
+        if (p) SetWindowPos(p, HWND_TOP, page.left, page.top, page.right - page.left, page.bottom - page.top, 0);
+    // The log fills the Monitor page above its button row.
+    if (memo_) {
+        RECT b{0, 0, 6, 30};
+        MapDialogRect(pages_[tstMonitor], &b);
+        int w = page.right - page.left, h = page.bottom - page.top;
+        MoveWindow(memo_, b.right, b.right, w - 2 * b.right, h - b.bottom - b.right, TRUE);
+        const int buttons[] = {IDC_BBNSTART, IDC_BBNSTOP, IDC_BITBTN2};
+        RECT size{0, 0, 60, 16};
+        MapDialogRect(pages_[tstMonitor], &size);
+        int x = b.right, y = h - b.bottom + (b.bottom - size.bottom) / 2;
+        for (int id : buttons) {
+            MoveWindow(GetDlgItem(pages_[tstMonitor], id), x, y, size.right, size.bottom, TRUE);
+            x += size.right + b.right;
+        }
+        MoveWindow(GetDlgItem(pages_[tstMonitor], IDC_BBCLOSE), w - b.right - size.right, y, size.right,
+                   size.bottom, TRUE);
+    }
+}
+
+void TMainWindow::ShowPage(int page) {
+    for (int i = 0; i < 2; ++i)
+        if (pages_[i]) ShowWindow(pages_[i], i == page ? SW_SHOW : SW_HIDE);
+}
+
+}  // namespace tw

@@ -1,0 +1,209 @@
+#include "ProcessDriver.h"
+
+#include <algorithm>
+#include <cwchar>
+
+namespace tw::e2e {
+
+namespace {
+
+struct FindArgs {
+    DWORD pid;
+    const wchar_t* className;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM lp) {
+    auto* a = reinterpret_cast<FindArgs*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    if (pid == a->pid && IsWindowVisible(hwnd) && std::wcscmp(cls, a->className) == 0) {
+        a->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindWindowOf(DWORD pid, const wchar_t* className) {
+    FindArgs a{pid, className};
+    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&a));
+    return a.found;
+}
+
+std::wstring StripAmpersand(std::wstring s) {
+    s.erase(std::remove(s.begin(), s.end(), L'&'), s.end());
+    return s;
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> all;
+    EnumChildWindows(
+        parent,
+        [](HWND h, LPARAM lp) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
+bool IsClass(HWND h, const wchar_t* name) {
+    wchar_t cls[64] = {};
+    GetClassNameW(h, cls, 64);
+    return _wcsicmp(cls, name) == 0;
+}
+
+}  // namespace
+
+std::wstring BinFolder() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring p(path, n);
+    return p.substr(0, p.find_last_of(L'\\') + 1);
+}
+
+std::vector<std::wstring> GatewayFiles() {
+    return {L"Tarnowick.exe", L"vxOpcData.dll", L"vxDataAccess.dll", L"vxGeneral.dll", L"vxSecurity.dll"};
+}
+
+std::wstring InstallCopy(const std::wstring& name, const std::vector<std::wstring>& files) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring root = std::wstring(temp) + L"tw e2e\\";
+    CreateDirectoryW(root.c_str(), nullptr);
+    std::wstring dir = root + name + L"\\";
+    // Start from an empty folder: no database or settings of an earlier run.
+    WIN32_FIND_DATAW fd;
+    HANDLE f = FindFirstFileW((dir + L"*").c_str(), &fd);
+    if (f != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((dir + fd.cFileName).c_str());
+        } while (FindNextFileW(f, &fd));
+        FindClose(f);
+    }
+    CreateDirectoryW(dir.c_str(), nullptr);
+    for (const auto& file : files) CopyFileW((BinFolder() + file).c_str(), (dir + file).c_str(), FALSE);
+    return dir;
+}
+
+TProcess::~TProcess() {
+    if (process_) {
+        if (Running()) {
+            TerminateProcess(process_, 99);
+            WaitForSingleObject(process_, 5000);
+        }
+        CloseHandle(process_);
+    }
+}
+
+TProcess::TProcess(TProcess&& o) noexcept : process_(o.process_), pid_(o.pid_) {
+    o.process_ = nullptr;
+    o.pid_ = 0;
+}
+
+TProcess TProcess::Start(const std::wstring& exe, const std::wstring& args) {
+    TProcess p;
+    std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
+    std::wstring dir = exe.substr(0, exe.find_last_of(L'\\'));
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) {
+        CloseHandle(pi.hThread);
+        p.process_ = pi.hProcess;
+        p.pid_ = pi.dwProcessId;
+    }
+    return p;
+}
+
+bool TProcess::Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+bool TProcess::WaitExit(DWORD timeoutMs, DWORD* exitCode) const {
+    if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
+    if (exitCode) GetExitCodeProcess(process_, exitCode);
+    return true;
+}
+
+HWND WaitForWindow(DWORD pid, const wchar_t* className, DWORD timeoutMs) {
+    for (DWORD waited = 0;; waited += 50) {
+        if (HWND h = FindWindowOf(pid, className)) return h;
+        if (waited >= timeoutMs) return nullptr;
+        Sleep(50);
+    }
+}
+
+HWND AnyDialog(DWORD pid) { return FindWindowOf(pid, L"#32770"); }
+
+HWND WaitForDialog(DWORD pid, const std::wstring& text, DWORD timeoutMs) {
+    for (DWORD waited = 0;; waited += 50) {
+        struct Args {
+            DWORD pid;
+            const std::wstring* text;
+            HWND found;
+        } a{pid, &text, nullptr};
+        EnumWindows(
+            [](HWND h, LPARAM lp) -> BOOL {
+                auto* a = reinterpret_cast<Args*>(lp);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(h, &pid);
+                if (pid != a->pid || !IsWindowVisible(h) || !IsClass(h, L"#32770")) return TRUE;
+                for (HWND c : Children(h))
+                    if (IsClass(c, L"Static") && WindowText(c).find(*a->text) != std::wstring::npos) {
+                        a->found = h;
+                        return FALSE;
+                    }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&a));
+        if (a.found) return a.found;
+        if (waited >= timeoutMs) return nullptr;
+        Sleep(50);
+    }
+}
+
+std::wstring WindowText(HWND hwnd) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                        5000, &copied);
+    text.resize(copied);
+    return text;
+}
+
+std::vector<std::wstring> ButtonCaptions(HWND dialog) {
+    std::vector<std::wstring> captions;
+    for (HWND c : Children(dialog))
+        if (IsClass(c, L"Button") && IsWindowVisible(c)) captions.push_back(StripAmpersand(WindowText(c)));
+    return captions;
+}
+
+bool PressButton(HWND dialog, const std::wstring& caption) {
+    for (HWND c : Children(dialog))
+        if (IsClass(c, L"Button") && StripAmpersand(WindowText(c)) == caption) {
+            // Posted as the button's notification: the box may end its process before answering.
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), BN_CLICKED), reinterpret_cast<LPARAM>(c));
+            return true;
+        }
+    return false;
+}
+
+std::wstring ControlText(HWND parent, int controlId) {
+    for (HWND c : Children(parent))
+        if (GetDlgCtrlID(c) == controlId) return WindowText(c);
+    return {};
+}
+
+bool SendCopyData(HWND target, const std::string& bytes) {
+    COPYDATASTRUCT cds{};
+    cds.cbData = static_cast<DWORD>(bytes.size());
+    cds.lpData = const_cast<char*>(bytes.data());
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, 10000,
+                               &result) != 0;
+}
+
+}  // namespace tw::e2e

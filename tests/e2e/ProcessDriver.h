@@ -1,0 +1,54 @@
+// Drives real Tarnowick processes the way an operator would: starts copies of the installed files,
+// finds their windows and message boxes, reads their text and presses their buttons.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace tw::e2e {
+
+// Folder of the running test program, where every built binary lands ("...\bin\").
+std::wstring BinFolder();
+// A fresh folder under the temp folder holding copies of `files` from BinFolder(); returns it with "\".
+std::wstring InstallCopy(const std::wstring& name, const std::vector<std::wstring>& files);
+// The gateway's files: the exe and its sibling libraries.
+std::vector<std::wstring> GatewayFiles();
+
+class TProcess {
+public:
+    TProcess() = default;
+    ~TProcess();  // terminates a process the test left running
+    TProcess(TProcess&& o) noexcept;
+    TProcess& operator=(TProcess&&) = delete;
+    TProcess(const TProcess&) = delete;
+
+    static TProcess Start(const std::wstring& exe, const std::wstring& args = L"");
+    DWORD Pid() const { return pid_; }
+    bool Running() const;
+    // Waits for the end; false on time-out.
+    bool WaitExit(DWORD timeoutMs, DWORD* exitCode = nullptr) const;
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+};
+
+// A visible top-level window of the process with that class (nullptr after the time-out).
+HWND WaitForWindow(DWORD pid, const wchar_t* className, DWORD timeoutMs);
+// A dialog box (#32770) of the process with a static text that contains `text`.
+HWND WaitForDialog(DWORD pid, const std::wstring& text, DWORD timeoutMs);
+// Any dialog box of the process currently shown, or nullptr.
+HWND AnyDialog(DWORD pid);
+std::wstring WindowText(HWND hwnd);
+// The texts of the dialog's buttons, without "&".
+std::vector<std::wstring> ButtonCaptions(HWND dialog);
+// Presses the button whose caption (without "&") is `caption`; false when there is none.
+bool PressButton(HWND dialog, const std::wstring& caption);
+// All text of the first child of `parent` (at any depth) with that control id.
+std::wstring ControlText(HWND parent, int controlId);
+// WM_COPYDATA with the bytes as they stand.
+bool SendCopyData(HWND target, const std::string& bytes);
+
+}  // namespace tw::e2e
