@@ -1,0 +1,12 @@
+#include "acquisition/ModBusObjList.h"
+
+namespace tw {
+
+TModBusObjList DeviceList;
+
+TModBusObj& TModBusObjList::Add() {
+    Devices.push_back(std::make_unique<TModBusObj>());
+    return *Devices.back();
+}
+
+}  // namespace tw

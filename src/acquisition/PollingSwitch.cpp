@@ -1,0 +1,7 @@
+#include "acquisition/PollingSwitch.h"
+
+namespace tw {
+
+std::atomic<bool> PollingSwitch{false};
+
+}  // namespace tw

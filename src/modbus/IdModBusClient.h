@@ -1,0 +1,64 @@
+// Client side of Modbus TCP: one connection to one device, one request at a time.
+#pragma once
+
+#include "modbus/TcpSocket.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tw {
+
+class TIdModBusClient {
+public:
+    static constexpr int DataBufferWords = 256;
+    static constexpr int AnswerBufferSize = 266;  // 7-byte header, function code, 258 further bytes
+
+    // Properties: the settings of the connection and of the next request.
+    std::string Host;
+    int32_t Port = 502;
+    uint8_t UnitID = 1;
+    int32_t ConnectTimeOut = -1;  // ms; -1 leaves the limit to the system
+    uint32_t TimeOut = 15000;     // ms to wait for the first byte of an answer
+    int32_t ReadTimeout = 0;      // ms to wait for each further part of an answer; 0 = TimeOut
+    uint8_t ModBusFunction = 0;
+    uint16_t RegNumber = 0;       // 1-based
+    uint16_t BlockLength = 0;
+    const char* Version() const { return "1.0.1"; }
+
+    // Before a write word 0 holds the value; after a read words 0.. hold the values read.
+    std::array<uint16_t, DataBufferWords> DataBuffer{};
+
+    // Connection operations. Failures raise ESocketError and leave the client disconnected.
+    void Connect(int timeoutMs);
+    void Disconnect() { Socket.Close(); }
+    // True while the socket is open; a close by the peer is noticed only by the next transaction.
+    bool Connected() const { return Socket.IsOpen(); }
+
+    // Reads and writes: true on success. A failed read hands back zeros. Transport failures raise
+    // ESocketError after disconnecting.
+    bool ReadRegisterValue(uint16_t regNo, uint16_t& value);
+    bool ReadRegisterBlock(uint16_t regNo, uint16_t count, uint16_t* values);
+    bool ReadCoilValue(uint16_t coilNo, uint16_t& value);
+    bool ReadCoilBlock(uint16_t coilNo, uint16_t count, uint16_t* values);
+    bool WriteSingleRegister(uint16_t regNo, uint16_t value);
+    bool WriteSingleCoil(uint16_t coilNo, uint16_t value);
+
+    // One request built from the properties and DataBuffer, and its answer.
+    bool Transact();
+    void ClearDataBuffer() { DataBuffer.fill(0); }
+
+private:
+    bool ReadBlock(uint8_t function, uint16_t number, uint16_t count, uint16_t* values);
+    bool Write(uint8_t function, uint16_t number, uint16_t value);
+    bool EnsureConnected();
+    bool ReceiveAnswer(uint8_t* answer, int& size);
+    bool Unpack(const uint8_t* answer, int size);
+
+    TTcpSocket Socket;
+};
+
+// The 12-byte request for a client's current properties and DataBuffer (exposed for tests and tools).
+std::array<uint8_t, 12> BuildRequest(const TIdModBusClient& client);
+
+}  // namespace tw

@@ -1,0 +1,26 @@
+#include "tags/DeviceAccess.h"
+
+#include "tags/TagTable.h"
+
+namespace tw {
+
+namespace {
+// The device of a tag, or null when the index or the device list no longer fits.
+TModBusObj* DeviceOf(int32_t tagIndex) {
+    if (tagIndex < 0 || tagIndex >= TagCount()) return nullptr;
+    const int32_t device = TagDevice[static_cast<std::size_t>(tagIndex)];
+    return device < DeviceList.Count() ? &DeviceList[device] : nullptr;
+}
+}  // namespace
+
+uint16_t ReadTagFromDevice(int32_t tagIndex) {
+    TModBusObj* device = DeviceOf(tagIndex);
+    return device ? device->ReadRegisterNow(TagRegister[static_cast<std::size_t>(tagIndex)]) : 0;
+}
+
+void WriteTagToDevice(int32_t tagIndex, uint32_t value) {
+    if (TModBusObj* device = DeviceOf(tagIndex))
+        device->WriteRegisterValue(TagRegister[static_cast<std::size_t>(tagIndex)], static_cast<uint16_t>(value));
+}
+
+}  // namespace tw

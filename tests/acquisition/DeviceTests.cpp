@@ -1,0 +1,97 @@
+// Start, Stop and the connection probe of a device object.
+#include "DeviceTestSupport.h"
+
+namespace tw::test {
+namespace {
+
+using DeviceLifecycle = DeviceTest;
+
+TEST_F(DeviceLifecycle, ReachableDeviceStartsLiveAndLeavesNoConnectionOpen) {
+    TFakeDevice peer;
+    TModBusObj device;
+    device.SetConnection("127.0.0.1", peer.Port(), 1);
+    AddPoint(device, 1);
+    EXPECT_TRUE(device.Start());
+    EXPECT_FALSE(device.Simulated);
+    EXPECT_FALSE(device.ReadClient.Connected());
+    EXPECT_TRUE(WaitUntil([&] { return device.Running.load(); }));
+    device.Stop();
+    EXPECT_FALSE(device.Running);
+    EXPECT_TRUE(peer.Requests().empty());  // polling switch off: nothing read
+    EXPECT_EQ(peer.Connections(), 1);      // the probe only
+
+    // A stopped device starts again.
+    device.Start();
+    EXPECT_TRUE(WaitUntil([&] { return device.Running.load(); }));
+    device.Stop();
+}
+
+TEST_F(DeviceLifecycle, UnreachableDeviceIsSimulatedForGoodAndSendsNothing) {
+    const int port = ClosedPort();
+    TModBusObj device;
+    device.SetConnection("127.0.0.1", port, 1);
+    AddPoint(device, 1);
+    DataPoints[0].Value = 123;  // set by hand, as the simulate dialog does
+    EXPECT_TRUE(device.Start());
+    EXPECT_TRUE(device.Simulated);
+    PollingSwitch = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    device.Stop();
+    EXPECT_EQ(PointValue(0), 123);
+
+    // Reachable now, yet still simulated: no traffic at all, on-demand access included.
+    TTcpListener nowListening(port);
+    device.Start();
+    EXPECT_TRUE(device.Simulated);
+    EXPECT_EQ(device.ReadRegisterNow(0), 0);
+    device.WriteRegisterValue(0, 5);
+    device.Stop();
+    TTcpSocket probe, other;
+    EXPECT_TRUE(nowListening.Accept(probe, 1000));
+    EXPECT_FALSE(nowListening.Accept(other, 50));  // nothing but the probe connected
+    EXPECT_EQ(PointValue(0), 123);
+}
+
+TEST_F(DeviceLifecycle, DeviceWithoutRegistersIdles) {
+    TFakeDevice peer;
+    TModBusObj device;
+    device.SetConnection("127.0.0.1", peer.Port(), 1);
+    PollingSwitch = true;
+    device.Start();
+    EXPECT_TRUE(WaitUntil([&] { return device.Running.load(); }));
+    device.Stop();
+    EXPECT_FALSE(device.Running);
+    EXPECT_TRUE(peer.Requests().empty());
+}
+
+TEST_F(DeviceLifecycle, StopWaitsForOneRequestNotAWholePass) {
+    TFakeDevice peer;
+    peer.SetSilent(true);
+    TModBusObj device;
+    device.SetConnection("127.0.0.1", peer.Port(), 1);
+    UseShortTimeOuts(device);
+    for (int i = 1; i <= 40; ++i) AddPoint(device, i);  // a pass of silence takes 16 s
+    PollingSwitch = true;
+    device.Start();
+    EXPECT_TRUE(WaitUntil([&] { return !peer.Requests().empty(); }));
+    const auto start = std::chrono::steady_clock::now();
+    device.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_FALSE(device.Running);
+    EXPECT_FALSE(device.PollClient.Connected());
+}
+
+TEST_F(DeviceLifecycle, StopRightAfterStartAndDestructionWhileRunning) {
+    TFakeDevice peer;
+    PollingSwitch = true;
+    for (int round = 0; round < 20; ++round) {
+        TModBusObj device;
+        device.SetConnection("127.0.0.1", peer.Port(), 1);
+        AddPoint(device, 1);
+        device.Start();
+        if (round % 2 == 0) device.Stop();  // odd rounds: destroyed while scanning
+    }
+}
+
+}  // namespace
+}  // namespace tw::test

@@ -1,0 +1,178 @@
+// How the client takes answers apart, and how it copes with devices that misbehave.
+#include "ScriptedServer.h"
+#include "modbus/IdModBusClient.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace tw::test {
+namespace {
+
+class AnswerTest : public ::testing::Test {
+protected:
+    void Use(const TScriptedServer& server) {
+        client.Host = "127.0.0.1";
+        client.Port = server.Port();
+        client.ConnectTimeOut = 2000;
+        client.TimeOut = 400;  // short, yet long enough for a loaded machine
+        client.ReadTimeout = 400;
+    }
+    uint16_t Read(uint16_t regNo = 1) {
+        value = 0xBEEF;
+        ok = client.ReadRegisterValue(regNo, value);
+        return value;
+    }
+
+    TIdModBusClient client;
+    uint16_t value = 0;
+    bool ok = false;
+};
+
+TEST_F(AnswerTest, UnpacksRegistersAndCoils) {
+    TScriptedServer server(Sequence({Send(Frame(1, 3, {2, 0x01, 0x02})), Send(Frame(1, 1, {1, 0x05}))}));
+    Use(server);
+    EXPECT_EQ(Read(), 258);
+    EXPECT_TRUE(ok);
+
+    // One coil asked for, a whole byte answered: each bit becomes a word.
+    uint16_t coil = 9;
+    EXPECT_TRUE(client.ReadCoilValue(1, coil));
+    EXPECT_EQ(coil, 1);
+    EXPECT_EQ(client.DataBuffer[1], 0);
+    EXPECT_EQ(client.DataBuffer[2], 1);
+    EXPECT_EQ(client.DataBuffer[7], 0);
+}
+
+TEST_F(AnswerTest, ExceptionAnswerFailsTheReadButKeepsTheConnection) {
+    TScriptedServer server(Sequence({Send(Frame(1, 0x83, {2})), Send(RegisterAnswer(1, {7}))}));
+    Use(server);
+    EXPECT_EQ(Read(), 0);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(client.Connected());
+    EXPECT_EQ(Read(), 7);
+    EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST_F(AnswerTest, AnswerSplitOverTwoSegments) {
+    const TBytes answer = RegisterAnswer(1, {0x4142});
+    TReply split{{{TBytes(answer.begin(), answer.begin() + 5), 0}, {TBytes(answer.begin() + 5, answer.end()), 60}}};
+    TScriptedServer server(Sequence({split}));
+    Use(server);
+    EXPECT_EQ(Read(), 0x4142);
+    EXPECT_TRUE(ok);
+}
+
+TEST_F(AnswerTest, SilenceFailsAndTheNextReadStartsOnAFreshConnection) {
+    TScriptedServer server(Sequence({Silence(), Send(RegisterAnswer(1, {5}))}));
+    Use(server);
+    EXPECT_EQ(Read(), 0);
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(Read(), 5);
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST_F(AnswerTest, LateAnswerNeverReachesTheNextRead) {
+    TReply late{{{RegisterAnswer(1, {111}), 900}}};
+    TScriptedServer server(Sequence({late, Send(RegisterAnswer(1, {222}))}));
+    Use(server);
+    EXPECT_EQ(Read(1), 0);
+    EXPECT_FALSE(ok);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_EQ(Read(2), 222);
+}
+
+TEST_F(AnswerTest, StrayBytesAfterAnAnswerAreDropped) {
+    TReply doubled{{{RegisterAnswer(1, {1}), 0}, {RegisterAnswer(1, {999}), 0}}};
+    TScriptedServer server(Sequence({doubled, Send(RegisterAnswer(1, {2}))}));
+    Use(server);
+    EXPECT_EQ(Read(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Read(), 2);
+    EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST_F(AnswerTest, ConnectionClosedByTheDeviceBetweenReads) {
+    TReply answerThenClose = Send(RegisterAnswer(1, {3}));
+    answerThenClose.Close = true;
+    TScriptedServer server(Sequence({answerThenClose, Send(RegisterAnswer(1, {4}))}));
+    Use(server);
+    EXPECT_EQ(Read(), 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(client.Connected());  // not noticed until the next exchange
+    EXPECT_THROW(Read(), ESocketError);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(Read(), 4);
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST_F(AnswerTest, AnswersShorterThanTheirByteCountOrTooLongFail) {
+    TBytes oversized = Frame(1, 3, TBytes(300, 0x11));
+    oversized[8] = 250;
+    TScriptedServer server(Sequence({
+        Send(Frame(1, 3, {4, 0x12, 0x34})),                      // byte count 4, two bytes of data
+        Send(RegisterAnswer(1, {8})),
+        Send(oversized),                                         // more than an answer can hold
+        Send(RegisterAnswer(1, {9})),
+        Send(TBytes{0, 0, 0, 0, 0, 10, 1, 3, 2, 0x12}),          // length promises more than comes
+        Send(RegisterAnswer(1, {10})),
+    }));
+    Use(server);
+    EXPECT_EQ(Read(), 0);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(Read(), 8);
+    EXPECT_EQ(Read(), 0);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(Read(), 9);
+    EXPECT_EQ(Read(), 0);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(Read(), 10);
+}
+
+TEST(ConnectFailure, RefusedPortFailsAtOnceAndUnknownHostFails) {
+    int port;
+    {
+        TTcpListener closedSoon;
+        port = closedSoon.Port();
+    }
+    TIdModBusClient client;
+    client.Host = "127.0.0.1";
+    client.Port = port;
+    client.ConnectTimeOut = 5000;
+    const auto start = std::chrono::steady_clock::now();
+    uint16_t value = 1;
+    EXPECT_THROW(client.ReadRegisterValue(1, value), ESocketError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4000));
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(value, 1);  // untouched when no connection was made
+
+    // A label longer than 63 characters cannot be resolved, and is refused before any query goes out.
+    client.Host = std::string(64, 'x') + ".invalid";
+    EXPECT_THROW(client.Connect(1000), ESocketError);
+    client.Host.clear();
+    EXPECT_THROW(client.Connect(1000), ESocketError);
+    EXPECT_FALSE(client.Connected());
+}
+
+TEST(ConnectFailure, ConnectGivesUpAfterItsTimeOut) {
+    // A listener that never accepts: once its queue is full, further connects get no answer at all.
+    TTcpListener neverAccepting;
+    std::vector<TTcpSocket> queued(64);
+    for (TTcpSocket& socket : queued) {
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            socket.Connect("127.0.0.1", neverAccepting.Port(), 300);
+        } catch (const ESocketError&) {
+            const auto waited = std::chrono::steady_clock::now() - start;
+            EXPECT_GE(waited, std::chrono::milliseconds(250));
+            EXPECT_FALSE(socket.IsOpen());
+            return;
+        }
+    }
+    FAIL() << "every connect was taken into the queue";
+}
+
+}  // namespace
+}  // namespace tw::test

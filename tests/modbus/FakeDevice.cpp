@@ -1,0 +1,61 @@
+#include "FakeDevice.h"
+
+namespace tw::test {
+
+TFakeDevice::TFakeDevice() : Server(std::make_unique<TScriptedServer>([this](const TRequest& r) { return Answer(r); })) {}
+
+namespace {
+template <typename Map, typename Value>
+Value Lookup(const Map& map, uint16_t number, Value otherwise) {
+    auto found = map.find(static_cast<uint16_t>(number - 1));
+    return found == map.end() ? otherwise : found->second;
+}
+}  // namespace
+
+void TFakeDevice::SetRegister(uint16_t number, uint16_t value) {
+    std::lock_guard<std::mutex> lock(Guard);
+    Registers[static_cast<uint16_t>(number - 1)] = value;
+}
+
+void TFakeDevice::SetCoil(uint16_t number, bool on) {
+    std::lock_guard<std::mutex> lock(Guard);
+    Coils[static_cast<uint16_t>(number - 1)] = on;
+}
+
+uint16_t TFakeDevice::Register(uint16_t number) const {
+    std::lock_guard<std::mutex> lock(Guard);
+    return Lookup(Registers, number, uint16_t{0});
+}
+
+bool TFakeDevice::Coil(uint16_t number) const {
+    std::lock_guard<std::mutex> lock(Guard);
+    return Lookup(Coils, number, false);
+}
+
+TReply TFakeDevice::Answer(const TRequest& request) {
+    if (Silent) return Silence();
+    const uint8_t unit = request[6];
+    const uint8_t function = request[7];
+    const auto address = static_cast<uint16_t>((request[8] << 8) | request[9]);
+    const auto word = static_cast<uint16_t>((request[10] << 8) | request[11]);
+    std::lock_guard<std::mutex> lock(Guard);
+    switch (function) {
+    case 1: {
+        TBytes data(1 + (word + 7) / 8, 0);
+        data[0] = static_cast<uint8_t>(data.size() - 1);
+        for (uint16_t i = 0; i < word; ++i)
+            if (Coils[static_cast<uint16_t>(address + i)]) data[1 + i / 8] |= static_cast<uint8_t>(1 << (i % 8));
+        return Send(Frame(unit, 1, data));
+    }
+    case 3: {
+        std::vector<uint16_t> values;
+        for (uint16_t i = 0; i < word; ++i) values.push_back(Registers[static_cast<uint16_t>(address + i)]);
+        return Send(RegisterAnswer(unit, values));
+    }
+    case 5: Coils[address] = word == 0xFF00; return Send(EchoAnswer(request));
+    case 6: Registers[address] = word; return Send(EchoAnswer(request));
+    default: return Send(Frame(unit, static_cast<uint8_t>(0x80 | function), {1}));
+    }
+}
+
+}  // namespace tw::test

@@ -1,0 +1,75 @@
+// The tag table built from the device list, and the lookups the OPC side relies on.
+#include "tags/TagTable.h"
+
+#include <gtest/gtest.h>
+
+namespace tw {
+namespace {
+
+class TagTableTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        ResetTagTable();
+        DeviceList.Clear();
+    }
+    TModBusObj& AddDevice(std::initializer_list<const char*> tagNames) {
+        TModBusObj& device = DeviceList.Add();
+        for (const char* name : tagNames) device.Registers[static_cast<std::size_t>(device.AddRegister())].TagName = name;
+        return device;
+    }
+};
+
+TEST_F(TagTableTest, TwoDevicesAreNumberedDeviceByDevice) {
+    TModBusObj& first = AddDevice({"A1", "A2"});
+    TModBusObj& second = AddDevice({"B1", "B2", "B3"});
+    BuildTagTable(DeviceList);
+
+    EXPECT_EQ(TagCount(), 5);
+    EXPECT_EQ(TagDevice, (std::vector<int32_t>{0, 0, 1, 1, 1}));
+    EXPECT_EQ(TagRegister, (std::vector<int32_t>{0, 1, 0, 1, 2}));
+    EXPECT_EQ(TagIdByName("A1"), 6000u);
+    EXPECT_EQ(TagIdByName("B3"), 6004u);
+    EXPECT_EQ(TagNameById(6002), "B1");
+    EXPECT_EQ(first.Registers[1].TagIndex, 1);
+    EXPECT_EQ(second.Registers[2].TagIndex, 4);
+    EXPECT_EQ(DataPoints.size(), 5u);
+    EXPECT_EQ(DataPoints[4].Value.load(), 0);
+    ASSERT_EQ(TagTable.size(), 6u);  // and the blank entry that closes it
+    EXPECT_EQ(TagTable.back().Id, 0u);
+    EXPECT_EQ(TagTable.back().CanonicalType, 0u);
+    EXPECT_EQ(TagCanonicalType(6004), 18u);
+    EXPECT_TRUE(TagIsWritable(6000));
+}
+
+TEST_F(TagTableTest, LookupsOutsideTheTable) {
+    BuildTagTable(DeviceList);  // no device at all
+    EXPECT_EQ(TagCount(), 0);
+    EXPECT_EQ(TagIdByName(""), 0u);
+    EXPECT_EQ(TagIdByName("A1"), 0u);
+    EXPECT_EQ(TagCanonicalType(6000), 18u);
+    EXPECT_TRUE(DataPoints.empty());
+
+    AddDevice({"Tank.Level", "Pump"});
+    BuildTagTable(DeviceList);
+    EXPECT_EQ(TagIdByName("tank.level"), 0u);
+    EXPECT_EQ(TagIdByName("Tank.Level"), 6000u);
+    for (uint32_t id : {5999u, 0u, 6002u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(TagCanonicalType(id), 18u) << id;
+        EXPECT_EQ(TagNameById(id), "") << id;
+    }
+    EXPECT_EQ(DataPoints.size(), 2u);  // a second build starts afresh
+}
+
+TEST_F(TagTableTest, LongNamesAreCutAndTheFirstOfEqualNamesWins) {
+    const std::string longName(70, 'n');
+    AddDevice({"Same", longName.c_str()});
+    AddDevice({"Same"});
+    BuildTagTable(DeviceList);
+    EXPECT_EQ(TagIdByName("Same"), 6000u);
+    EXPECT_EQ(TagIdByName(longName), 0u);
+    EXPECT_EQ(TagIdByName(longName.substr(0, 64)), 6001u);
+    EXPECT_EQ(TagNameById(6001).size(), 64u);
+}
+
+}  // namespace
+}  // namespace tw
