@@ -1,0 +1,113 @@
+#include "config/ConfigStatements.h"
+
+#include <cstdlib>
+
+namespace tw {
+
+namespace {
+constexpr char kDeviceTable[] = "DEVICE";
+constexpr char kRegisterTable[] = "I_O_SETTING";
+
+std::string IdCondition(int64_t id) { return "ID = " + std::to_string(id); }
+}  // namespace
+
+bool RowDisabled(const TRecordSet& row) {
+    const std::string text = row.FieldAsString(fld::DISABLED);
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const long value = std::strtol(begin, &end, 10);
+    return end != begin && value == 1;
+}
+
+std::string SqlQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += '\'';
+        quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string SqlSelectDevices() { return "SELECT * FROM DEVICE ORDER BY DESCRIPTION"; }
+
+std::string SqlSelectRegisters(int64_t deviceId) {
+    return "SELECT * FROM I_O_SETTING WHERE DEVICE_ID = " + std::to_string(deviceId) + " ORDER BY DESCRIPTION";
+}
+
+std::string SqlSelectDevice(int64_t deviceId) { return "SELECT * FROM DEVICE WHERE " + IdCondition(deviceId); }
+
+std::string SqlSelectMaxRegisterId() { return "SELECT MAX(ID) FROM I_O_SETTING"; }
+
+std::string SqlTagNameExists(const std::string& tagName, int64_t registerId) {
+    return "SELECT TAG_NAME FROM I_O_SETTING WHERE TAG_NAME = " + SqlQuoted(tagName) +
+           " AND ID <> " + std::to_string(registerId);
+}
+
+std::string SqlUpdateRegister(int64_t registerId, const TRegisterFields& f) {
+    return "UPDATE I_O_SETTING SET DESCRIPTION = " + SqlQuoted(f.Description) +
+           ", REGISTER_NO = " + SqlQuoted(f.RegisterNo) +
+           ", REGISTER_TYPE = " + SqlQuoted(std::to_string(f.RegisterType)) +
+           ", TAG_NAME = " + SqlQuoted(f.TagName) + " WHERE " + IdCondition(registerId);
+}
+
+std::string SqlUpdateDevice(int64_t deviceId, const TDeviceFields& f) {
+    return "UPDATE DEVICE SET DESCRIPTION = " + SqlQuoted(f.Description) +
+           ", IP_ADDRESS = " + SqlQuoted(f.IpAddress) + ", PORT = " + SqlQuoted(f.Port) +
+           ", UNIT_ID = " + SqlQuoted(f.UnitId) + ", DISABLED = " + (f.Disabled ? "1" : "0") +
+           " WHERE " + IdCondition(deviceId);
+}
+
+std::unique_ptr<TRecordSet> TConfigDatabase::Devices() { return db_.QueryRecords(Conn(), SqlSelectDevices(), true); }
+
+std::unique_ptr<TRecordSet> TConfigDatabase::Registers(int64_t deviceId) {
+    return db_.QueryRecords(Conn(), SqlSelectRegisters(deviceId), true);
+}
+
+std::unique_ptr<TRecordSet> TConfigDatabase::Device(int64_t deviceId) {
+    return db_.QueryRecords(Conn(), SqlSelectDevice(deviceId), true);
+}
+
+int64_t TConfigDatabase::MaxRegisterId() {
+    std::unique_ptr<TRecordSet> rs = db_.QueryRecords(Conn(), SqlSelectMaxRegisterId(), true);
+    rs->First();
+    // MAX over an empty table is one row holding NULL.
+    if (rs->Eof() || rs->FieldAsString(fld::MAX).empty()) return -1;
+    return rs->FieldAsInteger(fld::MAX);
+}
+
+bool TConfigDatabase::TagNameExists(const std::string& tagName, int64_t registerId) {
+    return db_.QueryIfRecordExists(Conn(), SqlTagNameExists(tagName, registerId), true) > 0;
+}
+
+// Values of an insert go to the library as a list, never inside statement text: no quoting here.
+int TConfigDatabase::InsertRegister(int64_t deviceId, const TRegisterFields& f) {
+    return db_.InsertRecord(Conn(), kRegisterTable,
+                            {fld::DEVICE_ID, fld::DESCRIPTION, fld::REGISTER_NO, fld::TAG_NAME, fld::REGISTER_TYPE},
+                            {std::to_string(deviceId), f.Description, f.RegisterNo, f.TagName,
+                             std::to_string(f.RegisterType)},
+                            true);
+}
+
+int TConfigDatabase::InsertDevice(const TDeviceFields& f) {
+    return db_.InsertRecord(Conn(), kDeviceTable,
+                            {fld::DESCRIPTION, fld::IP_ADDRESS, fld::PORT, fld::UNIT_ID, fld::DISABLED},
+                            {f.Description, f.IpAddress, f.Port, f.UnitId, f.Disabled ? "1" : "0"}, true);
+}
+
+int TConfigDatabase::UpdateRegister(int64_t registerId, const TRegisterFields& f) {
+    return db_.UpdateRecords(Conn(), SqlUpdateRegister(registerId, f), true);
+}
+
+int TConfigDatabase::UpdateDevice(int64_t deviceId, const TDeviceFields& f) {
+    return db_.UpdateRecords(Conn(), SqlUpdateDevice(deviceId, f), true);
+}
+
+int TConfigDatabase::DeleteRegister(int64_t registerId) {
+    return db_.DeleteRecords(Conn(), kRegisterTable, IdCondition(registerId), true);
+}
+
+int TConfigDatabase::DeleteDevice(int64_t deviceId) {
+    return db_.DeleteRecords(Conn(), kDeviceTable, IdCondition(deviceId), true);
+}
+
+}  // namespace tw

@@ -1,0 +1,94 @@
+// Every statement the configuration sends to the database, and the operations that send them.
+// Typed text only ever reaches a composed statement between single quotes with its own quotes doubled,
+// so any text is stored and read back unchanged and cannot end the literal early.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "libs/DataAccess.h"
+
+namespace tw {
+
+// Field names of the two tables.
+namespace fld {
+inline constexpr char ID[] = "ID";
+inline constexpr char DESCRIPTION[] = "DESCRIPTION";
+inline constexpr char IP_ADDRESS[] = "IP_ADDRESS";
+inline constexpr char PORT[] = "PORT";
+inline constexpr char UNIT_ID[] = "UNIT_ID";
+inline constexpr char DISABLED[] = "DISABLED";
+inline constexpr char DEVICE_ID[] = "DEVICE_ID";
+inline constexpr char REGISTER_NO[] = "REGISTER_NO";
+inline constexpr char REGISTER_TYPE[] = "REGISTER_TYPE";
+inline constexpr char TAG_NAME[] = "TAG_NAME";
+inline constexpr char MAX[] = "MAX";
+}  // namespace fld
+
+// A device as typed in the device dialog; numbers stay as typed.
+struct TDeviceFields {
+    std::string Description;
+    std::string IpAddress;
+    std::string Port;
+    std::string UnitId;
+    bool Disabled = false;
+};
+
+// A register as typed in the register dialog; RegisterType is the list position (0 Register, 1 Coil).
+struct TRegisterFields {
+    std::string Description;
+    std::string RegisterNo;
+    int RegisterType = 0;
+    std::string TagName;
+};
+
+// DISABLED of the current DEVICE row counts as set only when it reads as the number 1: 0, 2, empty
+// text or NULL leave the device enabled.
+bool RowDisabled(const TRecordSet& row);
+
+// 'text' with every quote doubled.
+std::string SqlQuoted(const std::string& text);
+
+// The composed statements.
+std::string SqlSelectDevices();
+std::string SqlSelectRegisters(int64_t deviceId);
+std::string SqlSelectDevice(int64_t deviceId);
+std::string SqlSelectMaxRegisterId();
+std::string SqlTagNameExists(const std::string& tagName, int64_t registerId);
+std::string SqlUpdateRegister(int64_t registerId, const TRegisterFields& fields);
+std::string SqlUpdateDevice(int64_t deviceId, const TDeviceFields& fields);
+
+// The configuration tables over the data-access library. The connection is asked for at each call: it is
+// made by the main window's creation, after this object exists.
+class TConfigDatabase {
+public:
+    TConfigDatabase(IDataAccess& db, std::function<DbConnection()> connection)
+        : db_(db), connection_(std::move(connection)) {}
+
+    // Result sets; EDatabaseError when the statement fails.
+    std::unique_ptr<TRecordSet> Devices();
+    std::unique_ptr<TRecordSet> Registers(int64_t deviceId);
+    std::unique_ptr<TRecordSet> Device(int64_t deviceId);
+    // Largest register ID; -1 when the table gives no row.
+    int64_t MaxRegisterId();
+    // True when a register other than registerId (-1: a new one) carries this tag name.
+    bool TagNameExists(const std::string& tagName, int64_t registerId);
+
+    // Above 0 on success.
+    int InsertRegister(int64_t deviceId, const TRegisterFields& fields);
+    int InsertDevice(const TDeviceFields& fields);
+    int UpdateRegister(int64_t registerId, const TRegisterFields& fields);
+    int UpdateDevice(int64_t deviceId, const TDeviceFields& fields);
+    int DeleteRegister(int64_t registerId);
+    int DeleteDevice(int64_t deviceId);
+
+private:
+    DbConnection Conn() const { return connection_ ? connection_() : 0; }
+
+    IDataAccess& db_;
+    std::function<DbConnection()> connection_;
+};
+
+}  // namespace tw

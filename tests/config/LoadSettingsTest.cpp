@@ -1,0 +1,92 @@
+#include "config/LoadSettings.h"
+
+#include "ConfigFakes.h"
+
+namespace tw::test {
+namespace {
+
+using LoadSettingsTest = ConfigFixture;
+
+TEST_F(LoadSettingsTest, LoadsEnabledDevicesWithRegistersInDescriptionOrder) {
+    general.file = {{"System/Load on Startup", "1"}};
+    const int64_t b = AddDevice("B dev", "10.0.0.2");
+    const int64_t a = AddDevice("A dev", "10.0.0.1");
+    AddDevice("C off", "10.0.0.3", true);
+    Exec("UPDATE DEVICE SET PORT = '1502', UNIT_ID = '7' WHERE ID = " + std::to_string(a));
+    AddRegister(a, "z last", "TZ", 1, "40");
+    AddRegister(a, "a first", "TA", 0, "3");
+    AddRegister(b, "only", "TB");
+
+    cfg.LoadSettings(false);
+
+    EXPECT_EQ(steps, (Strings{"log Loading settings.", "stop", "caption Velmora Tarnowick", "logfile off", "hide",
+                              "log Settings loaded."}));
+    EXPECT_EQ(pageView.items, (Strings{"A dev - 10.0.0.1", "B dev - 10.0.0.2", "C off - 10.0.0.3"}));
+    ASSERT_EQ(devices.Count(), 2);
+    const TModBusObj& first = devices[0];
+    EXPECT_EQ(first.Description, "A dev");
+    EXPECT_EQ(first.PollClient.Host, "10.0.0.1");
+    EXPECT_EQ(first.PollClient.Port, 1502);
+    EXPECT_EQ(first.ReadClient.UnitID, 7);
+    ASSERT_EQ(first.Registers.size(), 2u);
+    const TIOPointObj& reg = first.Registers[0];
+    EXPECT_EQ((Strings{reg.Description, reg.TagName}), (Strings{"a first", "TA"}));
+    EXPECT_EQ(reg.RegisterNo, 3);
+    EXPECT_EQ(first.Registers[1].RegisterType, 1);
+    EXPECT_EQ(devices[1].Description, "B dev");
+    EXPECT_EQ(cfg.Devices().IndexOf(b), 1);
+}
+
+TEST_F(LoadSettingsTest, OnlyDisabledEqualToOneKeepsADeviceOut) {
+    for (const char* value : {"0", "2", "''", "NULL", "1"})
+        Exec(std::string("UPDATE DEVICE SET DISABLED = ") + value + " WHERE ID = " +
+             std::to_string(AddDevice(std::string("dev ") + value)));
+    cfg.LoadSettings(false);
+    ASSERT_EQ(devices.Count(), 4);
+    EXPECT_EQ(devices[3].Description, "dev NULL");
+    EXPECT_EQ(pageView.items.size(), 5u);
+}
+
+TEST_F(LoadSettingsTest, ReloadWhileScanningStopsRebuildsAndStartsWithoutNewTags) {
+    const int64_t id = AddDevice("dev");
+    AddRegister(id, "r", "T1");
+    cfg.LoadSettings(false);
+    cfg.BuildTagTable();
+    EXPECT_EQ(devices[0].Registers[0].TagIndex, 0);
+    devices[0].Running = true;
+    AddRegister(id, "s", "T2");
+    steps.clear();
+    general.file = {{"System/Load on Startup", "1"}};
+
+    cfg.LoadSettings(true);
+
+    // No hiding after Save; Start because scanning was running.
+    EXPECT_EQ(steps, (Strings{"log Loading settings.", "stop", "caption Velmora Tarnowick", "logfile off",
+                              "log Settings loaded.", "start"}));
+    ASSERT_EQ(devices[0].Registers.size(), 2u);
+    EXPECT_EQ(devices[0].Registers[0].TagIndex, -1);
+    cfg.BuildTagTable();  // only once per run
+    EXPECT_EQ(TagCount(), 1);
+}
+
+TEST_F(LoadSettingsTest, DatabaseErrorEndsTheLoadAndKeepsTheDevicesLoadedSoFar) {
+    AddDevice("A good");
+    const int64_t bad = AddDevice("B bad");
+    AddRegister(bad, "r", "T");
+    AddDevice("C never");
+    Exec("UPDATE I_O_SETTING SET REGISTER_NO = 'x' WHERE DEVICE_ID = " + std::to_string(bad));
+    devices.Add().Running = true;
+
+    EXPECT_THROW(cfg.LoadSettings(false), EDatabaseError);
+    ASSERT_EQ(devices.Count(), 1);  // the half-read device is not left behind
+    EXPECT_EQ(devices[0].Description, "A good");
+    EXPECT_EQ(steps.back(), "logfile off");  // neither "Settings loaded." nor Start
+
+    steps.clear();
+    cfg.bbnSaveClick();  // after Save the error is shown here
+    EXPECT_EQ(general.shown.size(), 1u);
+    EXPECT_EQ(general.kinds, std::vector<int>{mkError});
+}
+
+}  // namespace
+}  // namespace tw::test
