@@ -22,10 +22,9 @@ TMainWindow::TMainWindow(HINSTANCE instance) : instance_(instance) {
 
 TMainWindow::~TMainWindow() { DestroyIfAlive(); }
 
-bool TMainWindow::Create(TfrmMain& logic) {
-    logic_ = &logic;
+bool TMainWindow::CreateWindows() {
     hwnd_ = CreateWindowExW(0, kMainWindowClass, L"Velmora Tarnowick", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                            CW_USEDEFAULT, 820, 600, nullptr, nullptr, instance_, this);
+                            CW_USEDEFAULT, 800, 580, nullptr, nullptr, instance_, this);
     if (!hwnd_) return false;
     tabs_ = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 0, 0, hwnd_,
                             reinterpret_cast<HMENU>(IDC_PAGES), instance_, nullptr);
@@ -44,12 +43,20 @@ bool TMainWindow::Create(TfrmMain& logic) {
     // A multi-line edit holds 32K characters by default: far less than 1000 log lines.
     SendMessageW(memo_, EM_SETLIMITTEXT, 0, 0);
     Layout();
+    return true;
+}
+
+void TMainWindow::Start(TfrmMain& logic) {
+    logic_ = &logic;
     logic.FormCreate();
     ShowWindow(hwnd_, SW_SHOW);
     UpdateWindow(hwnd_);
     logic.FormShow();
-    return true;
 }
+
+int TMainWindow::ActivePage() const { return static_cast<int>(SendMessageW(tabs_, TCM_GETCURSEL, 0, 0)); }
+
+void TMainWindow::SetCaption(const std::string& caption) { SetWindowTextA(hwnd_, caption.c_str()); }
 
 bool TMainWindow::PreTranslate(MSG& msg) {
     for (HWND page : pages_)
@@ -130,10 +137,13 @@ INT_PTR CALLBACK TMainWindow::PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
         return TRUE;
     }
     auto* self = reinterpret_cast<TMainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self && msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) {
+    if (!self || (msg != WM_COMMAND && msg != WM_NOTIFY)) return FALSE;
+    if (hwnd == self->pages_[tstMonitor] && msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) {
         self->OnCommand(LOWORD(wp));
         return TRUE;
     }
+    for (int i = 0; i < 2; ++i)
+        if (hwnd == self->pages_[i] && self->pageHandlers_[i] && self->pageHandlers_[i](msg, wp, lp)) return TRUE;
     return FALSE;
 }
 
@@ -149,6 +159,7 @@ LRESULT TMainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     }
     case WM_TIMER:
+        if (OnTimer && OnTimer(static_cast<int>(wp))) return 0;
         if (logic_) logic_->TimerTick(static_cast<int>(wp));
         return 0;
     case WM_COPYDATA: {

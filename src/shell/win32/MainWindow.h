@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <set>
 #include <string>
 
@@ -20,9 +21,20 @@ public:
     TMainWindow(const TMainWindow&) = delete;
     TMainWindow& operator=(const TMainWindow&) = delete;
 
-    // Creates the window hidden, runs FormCreate, shows it and runs FormShow.
-    bool Create(TfrmMain& logic);
+    // Creates the window (hidden) and its pages, so their views can be built before the logic runs.
+    bool CreateWindows();
+    // Runs FormCreate, shows the window and runs FormShow.
+    void Start(TfrmMain& logic);
     HWND Handle() const { return hwnd_; }
+    HWND Page(int page) const { return pages_[page]; }
+    int ActivePage() const;
+    void SetCaption(const std::string& caption);
+    // WM_COMMAND and WM_NOTIFY of a page that the main window does not handle itself.
+    void SetPageHandler(int page, std::function<bool(UINT, WPARAM, LPARAM)> handler) {
+        pageHandlers_[page] = std::move(handler);
+    }
+    // Window timers that belong to other logic than the main window's.
+    std::function<bool(int timer)> OnTimer;
     // Keyboard navigation inside the pages; true when the message was handled.
     bool PreTranslate(MSG& msg);
     // After the message loop ended without a close (the last COM client let go).
@@ -55,6 +67,7 @@ private:
     HWND hwnd_ = nullptr;
     HWND tabs_ = nullptr;
     HWND pages_[2] = {nullptr, nullptr};
+    std::function<bool(UINT, WPARAM, LPARAM)> pageHandlers_[2];
     HWND memo_ = nullptr;
     TfrmMain* logic_ = nullptr;
     std::set<int> timers_;

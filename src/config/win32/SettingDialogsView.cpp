@@ -1,0 +1,125 @@
+#include "config/win32/SettingDialogsView.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "config/DeviceSetting.h"
+#include "config/IOSetting.h"
+#include "resource.h"
+
+namespace tw {
+
+namespace {
+
+std::string ItemText(HWND dlg, int id) {
+    HWND control = GetDlgItem(dlg, id);
+    std::vector<char> buf(GetWindowTextLengthA(control) + 1);
+    GetWindowTextA(control, buf.data(), static_cast<int>(buf.size()));
+    return buf.data();
+}
+
+// Dotted text into the address field; anything that is not four numbers 0-255 shows as 0.0.0.0.
+void SetAddress(HWND dlg, const std::string& dotted) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    char tail = 0;
+    DWORD address = 0;
+    if (std::sscanf(dotted.c_str(), "%3u.%3u.%3u.%3u%c", &a, &b, &c, &d, &tail) == 4 && a < 256 && b < 256 &&
+        c < 256 && d < 256)
+        address = MAKEIPADDRESS(a, b, c, d);
+    SendDlgItemMessageW(dlg, IDC_DS_IPADDRESS, IPM_SETADDRESS, 0, address);
+}
+
+std::string Address(HWND dlg) {
+    DWORD address = 0;
+    SendDlgItemMessageW(dlg, IDC_DS_IPADDRESS, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", unsigned(FIRST_IPADDRESS(address)), unsigned(SECOND_IPADDRESS(address)),
+                  unsigned(THIRD_IPADDRESS(address)), unsigned(FOURTH_IPADDRESS(address)));
+    return text;
+}
+
+INT_PTR CALLBACK DeviceProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* logic = reinterpret_cast<TfrmDeviceSetting*>(GetWindowLongPtrW(dlg, DWLP_USER));
+    switch (msg) {
+    case WM_INITDIALOG: {
+        SetWindowLongPtrW(dlg, DWLP_USER, lp);
+        logic = reinterpret_cast<TfrmDeviceSetting*>(lp);
+        const TDeviceFields& f = logic->Fields;
+        SetDlgItemTextA(dlg, IDC_DS_DESCRIPTION, f.Description.c_str());
+        SetAddress(dlg, f.IpAddress);
+        SetDlgItemTextA(dlg, IDC_DS_PORT, f.Port.c_str());
+        SetDlgItemTextA(dlg, IDC_DS_UNITID, f.UnitId.c_str());
+        CheckDlgButton(dlg, IDC_DS_DISABLED, f.Disabled ? BST_CHECKED : BST_UNCHECKED);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wp) == IDOK) {
+            TDeviceFields& f = logic->Fields;
+            f.Description = ItemText(dlg, IDC_DS_DESCRIPTION);
+            f.IpAddress = Address(dlg);
+            f.Port = ItemText(dlg, IDC_DS_PORT);
+            f.UnitId = ItemText(dlg, IDC_DS_UNITID);
+            f.Disabled = IsDlgButtonChecked(dlg, IDC_DS_DISABLED) == BST_CHECKED;
+            if (logic->bbOKClick()) EndDialog(dlg, IDOK);
+            return TRUE;
+        }
+        if (LOWORD(wp) == IDCANCEL) {
+            EndDialog(dlg, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK RegisterProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* logic = reinterpret_cast<TfrmIOSetting*>(GetWindowLongPtrW(dlg, DWLP_USER));
+    switch (msg) {
+    case WM_INITDIALOG: {
+        SetWindowLongPtrW(dlg, DWLP_USER, lp);
+        logic = reinterpret_cast<TfrmIOSetting*>(lp);
+        const TRegisterFields& f = logic->Fields;
+        SetDlgItemTextA(dlg, IDC_IO_DESCRIPTION, f.Description.c_str());
+        SetDlgItemTextA(dlg, IDC_IO_REGISTERNO, f.RegisterNo.c_str());
+        for (const char* type : kRegisterTypes)
+            SendDlgItemMessageA(dlg, IDC_IO_TYPE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(type));
+        SendDlgItemMessageW(dlg, IDC_IO_TYPE, CB_SETCURSEL, f.RegisterType == 1 ? 1 : 0, 0);
+        SetDlgItemTextA(dlg, IDC_IO_TAGNAME, f.TagName.c_str());
+        return TRUE;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wp) == IDOK) {
+            TRegisterFields& f = logic->Fields;
+            f.Description = ItemText(dlg, IDC_IO_DESCRIPTION);
+            f.RegisterNo = ItemText(dlg, IDC_IO_REGISTERNO);
+            f.RegisterType = SendDlgItemMessageW(dlg, IDC_IO_TYPE, CB_GETCURSEL, 0, 0) == 1 ? 1 : 0;
+            f.TagName = ItemText(dlg, IDC_IO_TAGNAME);
+            if (logic->bbOKClick()) EndDialog(dlg, IDOK);
+            return TRUE;
+        }
+        if (LOWORD(wp) == IDCANCEL) {
+            EndDialog(dlg, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+bool TSettingDialogsView::ShowDeviceSetting(TfrmDeviceSetting& dialog) {
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DEVICESETTING), owner_(), DeviceProc,
+                           reinterpret_cast<LPARAM>(&dialog)) == IDOK;
+}
+
+bool TSettingDialogsView::ShowIOSetting(TfrmIOSetting& dialog) {
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_IOSETTING), owner_(), RegisterProc,
+                           reinterpret_cast<LPARAM>(&dialog)) == IDOK;
+}
+
+}  // namespace tw
