@@ -1,0 +1,50 @@
+#include "opc/registration/ComCat.h"
+
+#include <comcat.h>
+#include <objbase.h>
+
+#include <cwchar>
+#include <functional>
+
+#include "opc/Guids.h"
+
+namespace tw::opc {
+namespace {
+
+HRESULT WithCatRegister(const std::function<void(ICatRegister*)>& action) {
+    const HRESULT init = CoInitialize(nullptr);
+    ICatRegister* cr = nullptr;
+    const HRESULT hr = CoCreateInstance(CLSID_ComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_CatRegister, reinterpret_cast<void**>(&cr));
+    if (SUCCEEDED(hr)) {
+        action(cr);
+        cr->Release();
+    }
+    if (SUCCEEDED(init)) CoUninitialize();
+    return hr;
+}
+
+}  // namespace
+
+HRESULT RegisterClassInCategory(REFCLSID clsid, REFGUID catid, const std::wstring& categoryDescription) {
+    return WithCatRegister([&](ICatRegister* cr) {
+        CATEGORYINFO info{};
+        info.catid = catid;
+        info.lcid = GetUserDefaultLCID();
+        const size_t n = categoryDescription.size() < 127 ? categoryDescription.size() : 127;
+        std::wmemcpy(info.szDescription, categoryDescription.c_str(), n);
+        info.szDescription[n] = L'\0';
+        cr->RegisterCategories(1, &info);
+        CATID ids[1] = {catid};
+        cr->RegisterClassImplCategories(clsid, 1, ids);
+    });
+}
+
+HRESULT UnregisterClassFromCategory(REFCLSID clsid, REFGUID catid) {
+    return WithCatRegister([&](ICatRegister* cr) {
+        CATID ids[1] = {catid};
+        cr->UnRegisterClassImplCategories(clsid, 1, ids);
+    });
+}
+
+}  // namespace tw::opc

@@ -1,0 +1,126 @@
+#include "opc/registration/ComServer.h"
+
+#include <objbase.h>
+
+#include <cwctype>
+#include <string>
+
+#include "Tarnowick.h"
+#include "opc/ComText.h"
+#include "opc/Guids.h"
+#include "opc/registration/ClassRegistration.h"
+#include "opc/server/ServerSlots.h"
+
+namespace tw::opc {
+namespace {
+
+void QuitMessageLoop() { PostQuitMessage(0); }
+
+std::wstring Upper(std::wstring s) {
+    for (wchar_t& c : s) c = static_cast<wchar_t>(std::towupper(c));
+    return s;
+}
+
+std::wstring ModulePath() {
+    wchar_t exe[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    return std::wstring(exe, n < MAX_PATH ? n : 0);
+}
+
+}  // namespace
+
+TStartMode ParseStartMode(const wchar_t* commandLine) {
+    bool automation = false, embedding = false, reg = false, unreg = false;
+    const std::wstring line = commandLine ? commandLine : L"";
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && std::iswspace(line[i])) ++i;
+        const size_t start = i;
+        while (i < line.size() && !std::iswspace(line[i])) ++i;
+        if (i - start < 2 || (line[start] != L'/' && line[start] != L'-')) continue;
+        const std::wstring word = Upper(line.substr(start + 1, i - start - 1));
+        automation |= word == L"AUTOMATION";
+        embedding |= word == L"EMBEDDING";
+        reg |= word == L"REGSERVER";
+        unreg |= word == L"UNREGSERVER";
+    }
+    if (automation) return TStartMode::Automation;
+    if (embedding) return TStartMode::Embedding;
+    if (reg) return TStartMode::RegServer;
+    if (unreg) return TStartMode::UnregServer;
+    return TStartMode::Normal;
+}
+
+TComServer::TComServer(const wchar_t* commandLine)
+    : mode_(ParseStartMode(commandLine)), exePath_(ModulePath()), lifetime_(nullptr) {
+    if (StartedByCom()) lifetime_ = TServerLifetime(&QuitMessageLoop);
+}
+
+TComServer::TComServer(const wchar_t* commandLine, IGeneral& general) : TComServer(commandLine) {
+    general_ = &general;
+}
+
+TComServer::~TComServer() { Shutdown(); }
+
+bool TComServer::StartedByCom() const { return mode_ == TStartMode::Automation || mode_ == TStartMode::Embedding; }
+
+bool TComServer::RegisterAll() {
+    try {
+        RegisterTypeLibrary(exePath_);
+        RegisterComClasses(*registry_, exePath_);
+        return true;
+    } catch (const TRegistrationError&) {
+        return false;
+    }
+}
+
+bool TComServer::Initialize() {
+    if (mode_ == TStartMode::UnregServer) {
+        UnregisterTypeLibrary();
+        UnregisterComClasses(*registry_);
+        return false;
+    }
+    const bool registered = RegisterAll();
+    if (mode_ == TStartMode::RegServer) {
+        if (!registered) {
+            if (general_)
+                general_->ShowMsg(kRegistryErrorText, mkError, mbOKOnly, 0);
+            else
+                MessageBoxA(nullptr, kRegistryErrorText, "Tarnowick", MB_OK | MB_ICONERROR);
+        }
+        return false;
+    }
+    RegisterClassObjects();
+    return true;
+}
+
+void TComServer::RegisterClassObjects() {
+    // One factory per CLSID; the two enumerator classes share theirs.
+    const std::vector<std::pair<CLSID, bool>> classes = {
+        {CLSID_DA2, true}, {CLSID_OPCGroup, false}, {CLSID_OPCEnumerators, false}, {CLSID_OPCItemAttEnumerator, false}};
+    for (const auto& [clsid, createsServer] : classes) {
+        TClassFactory* factory = TClassFactory::Create(lifetime_, createsServer);
+        if (!factory) continue;
+        factory->AddRef();
+        DWORD cookie = 0;
+        if (SUCCEEDED(CoRegisterClassObject(clsid, static_cast<IClassFactory*>(factory), CLSCTX_LOCAL_SERVER,
+                                            REGCLS_MULTIPLEUSE, &cookie))) {
+            cookies_.push_back(cookie);
+            factories_.push_back(factory);
+        } else {
+            factory->Release();
+        }
+    }
+}
+
+void TComServer::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    for (DWORD cookie : cookies_) CoRevokeClassObject(cookie);
+    cookies_.clear();
+    for (TClassFactory* f : factories_) f->Release();
+    factories_.clear();
+    DisconnectAllServers();
+}
+
+}  // namespace tw::opc

@@ -1,0 +1,92 @@
+// The server object: one per client connection, created through the DA2 class factory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "OPCDA.h"
+#include "Tarnowick.h"
+#include "opc/ComObject.h"
+#include "opc/groups/GroupUnit.h"
+#include "opc/groups/OPCRemovedGroupUnit.h"
+
+namespace tw::opc {
+
+// Version reported by GetStatus.
+constexpr WORD kServerMajorVersion = 1;
+constexpr WORD kServerMinorVersion = 2;
+constexpr WORD kServerBuildNumber = 5;
+extern const wchar_t kVendorInfo[];
+
+// Told of every server object's creation and destruction (the process started by COM counts them).
+class IServerLifetime {
+public:
+    virtual ~IServerLifetime() = default;
+    virtual void ObjectCreated() = 0;
+    virtual void ObjectDestroyed() = 0;
+};
+
+// What a creation answers when all server slots are taken.
+constexpr HRESULT kNoFreeServerSlot = E_OUTOFMEMORY;
+
+class TDA2 final : public TComObject<IOPCServer, IDA2, IProvideClassInfo, ISupportErrorInfo> {
+public:
+    // Creates a server object in the lowest free slot and queries it for riid; lifetime (optional)
+    // hears of its creation and, after it has left its slot, of its destruction.
+    static HRESULT Create(REFIID riid, void** ppv, IServerLifetime* lifetime = nullptr);
+
+    // IOPCServer
+    HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
+                                       OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
+                                       DWORD dwLCID, OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
+                                       REFIID riid, LPUNKNOWN* ppUnk) override;
+    HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) override;
+    HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
+    HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS** ppServerStatus) override;
+    HRESULT STDMETHODCALLTYPE RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) override;
+    HRESULT STDMETHODCALLTYPE CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) override;
+
+    // IDispatch (IDA2 has no members of its own)
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                            DISPID* rgDispId) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                                     VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+    // IProvideClassInfo
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** ppTI) override;
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    // Group-list operations.
+    bool GroupNameExists(const std::string& name) const;
+    static int FindGroupByName(const TGroupList& list, const std::string& name);
+    static int FindGroupByHandle(const TGroupList& list, OPCHANDLE handle);
+    void GroupDestroyed(TGroupList& list, OPCHANDLE handle);
+    HRESULT AddClonedGroup(const std::string& name, const TOPCGroup& source, IUnknown** ppUnk);
+    void PulseServer(double now);
+
+    const TGroupList& PrivateGroups() const { return privateGroups_; }
+    const TGroupList& PublicGroups() const { return publicGroups_; }
+    const std::vector<TOPCGroupRemoved>& RemovedGroups() const { return removedGroups_; }
+    double StartTime() const { return startTime_; }
+    double LastUpdateTime() const { return lastUpdateTime_; }
+    void SetLastUpdateTime(double t) { lastUpdateTime_ = t; }
+    int Slot() const { return slot_; }
+
+private:
+    TDA2(int slot, IServerLifetime* lifetime);
+    ~TDA2() override;
+    void* FindInterface(REFIID riid) override;
+    HRESULT GenerateGroupName(std::string& name) const;
+
+    TGroupList privateGroups_;
+    TGroupList publicGroups_;
+    std::vector<TOPCGroupRemoved> removedGroups_;
+    double startTime_;
+    double lastUpdateTime_ = 0.0;
+    int slot_;
+    IServerLifetime* lifetime_;
+};
+
+}  // namespace tw::opc

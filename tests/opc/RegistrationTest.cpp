@@ -1,0 +1,208 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "FakeRegistry.h"
+#include "FakeGeneral.h"
+#include "Tarnowick.h"
+#include "opc/ComText.h"
+#include "opc/registration/ClassRegistration.h"
+#include "opc/registration/ComServer.h"
+#include "opc/registration/ConsoleRegistration.h"
+#include "opc/registration/RegDeRegServer.h"
+
+namespace tw::opc {
+namespace {
+
+using test::TFakeRegistry;
+using ::testing::_;
+using ::testing::Return;
+
+class TMockGeneral : public test::TStubGeneral {
+public:
+    MOCK_METHOD(int, ShowMsg, (const std::string&, int, int, int), (override));
+};
+
+const std::string kDa2Key = "CLSID\\{FE4F5263-11D5-4724-95BA-A978983B6369}";
+
+TEST(StartMode, SwitchesAreWordsAfterSlashOrDashInAnyCase) {
+    EXPECT_EQ(ParseStartMode(L""), TStartMode::Normal);
+    EXPECT_EQ(ParseStartMode(nullptr), TStartMode::Normal);
+    EXPECT_EQ(ParseStartMode(L"/RegServer"), TStartMode::RegServer);
+    EXPECT_EQ(ParseStartMode(L"-regserver"), TStartMode::RegServer);
+    EXPECT_EQ(ParseStartMode(L"  /UNREGSERVER "), TStartMode::UnregServer);
+    EXPECT_EQ(ParseStartMode(L"-Embedding"), TStartMode::Embedding);
+    EXPECT_EQ(ParseStartMode(L"/automation"), TStartMode::Automation);
+    EXPECT_EQ(ParseStartMode(L"/RegServer -Embedding"), TStartMode::Embedding);
+    EXPECT_EQ(ParseStartMode(L"/UnregServer /RegServer"), TStartMode::RegServer);
+    EXPECT_EQ(ParseStartMode(L"RegServer"), TStartMode::Normal);
+    EXPECT_EQ(ParseStartMode(L"/RegServerX"), TStartMode::Normal);
+}
+
+TEST(ClassRegistration, WritesEveryClassWithTypeLibraryKeysForTheDescribedOnes) {
+    TFakeRegistry reg;
+    RegisterComClasses(reg, L"C:\\Tarnowick\\Tarnowick.exe");
+    EXPECT_EQ(reg.Values[kDa2Key], "Velmora DA Object");
+    EXPECT_EQ(reg.Values[kDa2Key + "\\LocalServer32"], "C:\\Tarnowick\\Tarnowick.exe");
+    EXPECT_EQ(reg.Values[kDa2Key + "\\ProgID"], "Tarnowick.DA2");
+    EXPECT_EQ(reg.Values[kDa2Key + "\\Version"], "2.0");
+    EXPECT_EQ(reg.Values[kDa2Key + "\\TypeLib"], "{775D096D-0F0F-45FA-8EE1-4C1FD194910B}");
+    EXPECT_EQ(reg.Values["Tarnowick.DA2\\Clsid"], "{FE4F5263-11D5-4724-95BA-A978983B6369}");
+    EXPECT_EQ(reg.Values["Tarnowick.OPCGroup"], "OPCGroup Object");
+    // The two enumerators share a CLSID: the last one registered owns its keys.
+    const std::string enumKey = "CLSID\\{DDC012F8-A786-4584-856D-044BC1F49414}";
+    EXPECT_EQ(reg.Values[enumKey + "\\ProgID"], "Tarnowick.TMRDUnknownEnumerator");
+    EXPECT_EQ(reg.Values[enumKey], "VelmoraTarnowick");
+    EXPECT_EQ(reg.Values.count(enumKey + "\\TypeLib"), 0u);
+    EXPECT_EQ(reg.Values.count("VelmoraTarnowick.DA2.1"), 0u);  // the OPC ProgID is the console's
+
+    UnregisterComClasses(reg);
+    EXPECT_EQ(reg.Values.size(), 0u);
+    // Subkeys go before their parents, each key by itself.
+    const auto pos = [&](const std::string& k) { return std::find(reg.Deletes.begin(), reg.Deletes.end(), k); };
+    EXPECT_LT(pos(kDa2Key + "\\TypeLib"), pos(kDa2Key));
+    EXPECT_LT(pos(kDa2Key + "\\LocalServer32"), pos(kDa2Key));
+}
+
+TEST(ClassRegistration, ServerPathWithASpaceIsWrittenInItsShortForm) {
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring dir = std::wstring(temp) + L"tw opc space";
+    const std::wstring exe = dir + L"\\Tarnowick server.exe";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    HANDLE f = CreateFileW(exe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    CloseHandle(f);
+    const std::string written = LocalServerPath(exe);
+    EXPECT_EQ(written.find(' '), std::string::npos) << written;
+    EXPECT_NE(GetFileAttributesW(Widen(written).c_str()), INVALID_FILE_ATTRIBUTES);  // names the same file
+    EXPECT_EQ(LocalServerPath(L"C:\\Tarnowick\\Tarnowick.exe"), "C:\\Tarnowick\\Tarnowick.exe");
+    DeleteFileW(exe.c_str());
+    RemoveDirectoryW(dir.c_str());
+}
+
+TEST(OPCRegistration, WritesProgIdMarkersAndRaisesOnARefusedWrite) {
+    TFakeRegistry reg;
+    RegisterOPCServer(kOPCProgId, reg);
+    EXPECT_EQ(reg.Writes.front(), "VelmoraTarnowick.DA2.1");
+    EXPECT_EQ(reg.Values["VelmoraTarnowick.DA2.1"], "Velmora Tarnowick Data Access Server Version 2.0");
+    EXPECT_EQ(reg.Values["VelmoraTarnowick.DA2.1\\CLSID"], "{FE4F5263-11D5-4724-95BA-A978983B6369}");
+    EXPECT_EQ(reg.Values["VelmoraTarnowick.DA2.1\\OPC"], "");
+    EXPECT_FALSE(reg.Values["VelmoraTarnowick.DA2.1\\OPC\\Vendor"].empty());
+    EXPECT_EQ(reg.Values[kDa2Key], "Velmora Tarnowick OPC Data Access");
+    EXPECT_EQ(reg.Values[kDa2Key + "\\ProgID"], "VelmoraTarnowick.DA2.1");
+
+    TFakeRegistry refusing;
+    refusing.RefuseAfter = 2;
+    try {
+        RegisterOPCServer(kOPCProgId, refusing);
+        FAIL() << "no error raised";
+    } catch (const TRegistrationError& e) {
+        EXPECT_STREQ(e.what(), "Error creating system registry entry");
+    }
+    EXPECT_EQ(refusing.Writes.size(), 2u);  // nothing after the refused write
+}
+
+TEST(ConsoleButtons, RegisterShowsSuccessOrTheErrorInstead) {
+    TMockGeneral general;
+    TFakeRegistry reg;
+    EXPECT_CALL(general, ShowMsg("The OPC Server has been registered successfully!", 2, 4, 0)).WillOnce(Return(1));
+    RegSerBtnClick(general, reg);
+
+    TFakeRegistry refusing;
+    refusing.RefuseAfter = 0;
+    EXPECT_CALL(general, ShowMsg("Error creating system registry entry", 1, 4, 0)).WillOnce(Return(1));
+    RegSerBtnClick(general, refusing);
+}
+
+TEST(ConsoleButtons, UnregisterAsksFirstAndNoChangesNothing) {
+    TMockGeneral general;
+    TFakeRegistry reg;
+    const std::string question =
+        "Are you sure you want to unregister the OPC server?\r\rAfter unregistered, the OPC server is no longer "
+        "available.";
+    EXPECT_CALL(general, ShowMsg(question, 3, 3, 0)).WillOnce(Return(7)).WillOnce(Return(6));
+    UnRegBtnClick(general, reg);
+    EXPECT_TRUE(reg.Deletes.empty());
+
+    EXPECT_CALL(general, ShowMsg("The OPC Server has been unregistered successfully!", 2, 4, 0)).WillOnce(Return(1));
+    UnRegBtnClick(general, reg);
+    EXPECT_EQ(reg.Deletes.front(), kDa2Key + "\\ProgID");
+    EXPECT_EQ(reg.Deletes.back(), "VelmoraTarnowick.DA2.1");
+}
+
+TEST(ComServerStart, RegisterModeReportsARefusedWriteAndEndsTheProcess) {
+    TMockGeneral general;
+    TFakeRegistry refusing;
+    refusing.RefuseAfter = 0;
+    TComServer server(L"/REGSERVER", general);
+    server.SetRegistry(refusing);
+    EXPECT_CALL(general, ShowMsg("Error creating system registry entry", 1, 4, 0)).WillOnce(Return(1));
+    EXPECT_FALSE(server.Initialize());
+    EXPECT_FALSE(server.StartedByCom());
+}
+
+TEST(ComServerStart, RegisterAndUnregisterModesEndWithoutMessages) {
+    TMockGeneral general;
+    EXPECT_CALL(general, ShowMsg(_, _, _, _)).Times(0);
+    TFakeRegistry reg;
+    TComServer reg1(L"-regserver", general);
+    reg1.SetRegistry(reg);
+    EXPECT_FALSE(reg1.Initialize());
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    EXPECT_EQ(reg.Values[kDa2Key + "\\LocalServer32"], LocalServerPath(exe));
+
+    TComServer unreg(L"/UnRegServer", general);
+    unreg.SetRegistry(reg);
+    EXPECT_FALSE(unreg.Initialize());
+    EXPECT_EQ(reg.Values.count(kDa2Key + "\\LocalServer32"), 0u);
+}
+
+TEST(ComServerStart, NormalStartIgnoresRegistryFailuresAndServes) {
+    TMockGeneral general;
+    EXPECT_CALL(general, ShowMsg(_, _, _, _)).Times(0);
+    TFakeRegistry refusing;
+    refusing.RefuseAfter = 0;
+    TComServer server(L"", general);
+    server.SetRegistry(refusing);
+    EXPECT_TRUE(server.Initialize());
+    EXPECT_FALSE(server.StartedByCom());
+    server.Shutdown();
+}
+
+TEST(ServerLifetimeCount, FactoryObjectsAndLocksKeepAComStartedProcess) {
+    static int quits = 0;
+    quits = 0;
+    TServerLifetime lifetime([] { ++quits; });
+    TClassFactory* factory = TClassFactory::Create(lifetime, true);
+    factory->AddRef();
+    IUnknown* a = nullptr;
+    IUnknown* b = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(&a)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(&b)), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    a->Release();
+    b->Release();
+    EXPECT_EQ(quits, 0);
+    EXPECT_EQ(lifetime.Count(), 1);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(quits, 1);
+
+    IUnknown* outer = a;
+    void* p = nullptr;
+    EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, &p), CLASS_E_NOAGGREGATION);
+    factory->Release();
+
+    TClassFactory* refusing = TClassFactory::Create(lifetime, false);
+    refusing->AddRef();
+    EXPECT_EQ(refusing->CreateInstance(nullptr, IID_IUnknown, &p), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(p, nullptr);
+    refusing->Release();
+    EXPECT_EQ(quits, 1);
+}
+
+}  // namespace
+}  // namespace tw::opc

@@ -1,0 +1,427 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "opc/ComText.h"
+#include "opc/OpcError.h"
+#include "opc/ValueConvert.h"
+#include "opc/server/ServIMPL.h"
+#include "opc/server/ServerSlots.h"
+
+namespace tw::opc {
+namespace {
+
+long long Ticks(const FILETIME& ft) {
+    return static_cast<long long>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+
+const IID IID_IOPCServerPublicGroups = {0x39C13A4E, 0x011E, 0x11D0, {0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3}};
+
+class TCountingLifetime : public IServerLifetime {
+public:
+    void ObjectCreated() override { ++created; }
+    void ObjectDestroyed() override { ++destroyed; }
+    int created = 0, destroyed = 0;
+};
+
+struct TAdded {
+    HRESULT hr;
+    OPCHANDLE handle;
+    DWORD revised;
+    IUnknown* group;
+};
+
+class Server : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(TDA2::Create(IID_IOPCServer, reinterpret_cast<void**>(&server), &lifetime), S_OK);
+        da2 = static_cast<TDA2*>(server);
+    }
+    void TearDown() override {
+        for (IUnknown* g : groups) g->Release();
+        if (server) {
+            EXPECT_EQ(server->Release(), 0u);
+        }
+        EXPECT_EQ(lifetime.created, lifetime.destroyed);
+        EXPECT_EQ(CountServerObjects(), 0);
+    }
+    TAdded Add(const wchar_t* name, DWORD rate = 500, FLOAT* deadband = nullptr) {
+        TAdded a{E_FAIL, 77, 77, nullptr};
+        LONG bias = 60;
+        a.hr = server->AddGroup(name, TRUE, rate, 9, &bias, deadband, 0x409, &a.handle, &a.revised, IID_IUnknown,
+                                &a.group);
+        if (a.group) groups.push_back(a.group);
+        return a;
+    }
+    void Drop(IUnknown* group) {
+        for (auto it = groups.begin(); it != groups.end(); ++it)
+            if (*it == group) {
+                groups.erase(it);
+                break;
+            }
+        group->Release();
+    }
+    std::vector<std::wstring> Names(OPCENUMSCOPE scope, HRESULT* hr) {
+        IUnknown* u = nullptr;
+        *hr = server->CreateGroupEnumerator(scope, IID_IEnumString, &u);
+        std::vector<std::wstring> names;
+        if (!u) return names;
+        auto* e = static_cast<IEnumString*>(u);
+        LPOLESTR s = nullptr;
+        ULONG n = 0;
+        while (e->Next(1, &s, &n) == S_OK) {
+            names.emplace_back(s);
+            CoTaskMemFree(s);
+        }
+        e->Release();
+        return names;
+    }
+
+    TCountingLifetime lifetime;
+    IOPCServer* server = nullptr;
+    TDA2* da2 = nullptr;
+    std::vector<IUnknown*> groups;
+};
+
+TEST_F(Server, StatusRightAfterConnection) {
+    FILETIME before;
+    GetSystemTimeAsFileTime(&before);
+    OPCSERVERSTATUS* st = nullptr;
+    ASSERT_EQ(server->GetStatus(&st), S_OK);
+    EXPECT_EQ(st->dwGroupCount, 0u);
+    EXPECT_EQ(st->dwServerState, OPC_STATUS_RUNNING);
+    EXPECT_EQ(st->dwBandWidth, 100u);
+    EXPECT_EQ(st->wMajorVersion, 1);
+    EXPECT_EQ(st->wMinorVersion, 2);
+    EXPECT_EQ(st->wBuildNumber, 5);
+    EXPECT_STREQ(st->szVendorInfo, kVendorInfo);
+    EXPECT_LT(std::llabs(Ticks(st->ftStartTime) - Ticks(before)), 20000000LL);
+    EXPECT_EQ(Ticks(st->ftLastUpdateTime), Ticks(LocalDateTimeToFileTime(0.0)));  // never updated
+    CoTaskMemFree(st->szVendorInfo);
+    CoTaskMemFree(st);
+    EXPECT_EQ(server->GetStatus(nullptr), E_INVALIDARG);
+}
+
+TEST_F(Server, AddGroupHandlesRatesAndCounts) {
+    const TAdded a = Add(L"A", 0);
+    EXPECT_EQ(a.hr, OPC_S_UNSUPPORTEDRATE);
+    EXPECT_EQ(a.revised, 1000u);
+    const TAdded b = Add(L"B", 1);
+    EXPECT_EQ(b.hr, S_OK);
+    EXPECT_EQ(b.revised, 1u);
+    EXPECT_GE(a.handle, 2u);
+    EXPECT_EQ(b.handle, a.handle + 1);
+
+    // A second client draws from the same counter.
+    IOPCServer* other = nullptr;
+    ASSERT_EQ(TDA2::Create(IID_IOPCServer, reinterpret_cast<void**>(&other)), S_OK);
+    OPCHANDLE h = 0;
+    DWORD revised = 0;
+    IUnknown* g = nullptr;
+    ASSERT_EQ(other->AddGroup(L"A", FALSE, 100, 0, nullptr, nullptr, 0, &h, &revised, IID_IUnknown, &g), S_OK);
+    EXPECT_EQ(h, b.handle + 1);
+    g->Release();
+    other->Release();
+
+    OPCSERVERSTATUS* st = nullptr;
+    ASSERT_EQ(server->GetStatus(&st), S_OK);
+    EXPECT_EQ(st->dwGroupCount, 2u);
+    EXPECT_GT(Ticks(st->ftLastUpdateTime), Ticks(LocalDateTimeToFileTime(0.0)));  // set by the new group's state
+    CoTaskMemFree(st->szVendorInfo);
+    CoTaskMemFree(st);
+
+    const TOPCGroup* group = da2->PrivateGroups()[0];
+    EXPECT_EQ(group->Name(), "A");
+    EXPECT_EQ(group->ClientHandle(), 9u);
+    EXPECT_EQ(group->TimeBias(), 60);
+    EXPECT_EQ(group->Lcid(), 0x409u);
+}
+
+TEST_F(Server, AddGroupNamesAreCaseSensitiveAndGeneratedWhenEmpty) {
+    EXPECT_EQ(Add(L"Tank").hr, S_OK);
+    EXPECT_EQ(Add(L"tank").hr, S_OK);
+    const TAdded dup = Add(L"Tank");
+    EXPECT_EQ(dup.hr, OPC_E_DUPLICATENAME);
+    EXPECT_EQ(dup.handle, 0u);
+    EXPECT_EQ(dup.group, nullptr);
+
+    ASSERT_EQ(Add(L"").hr, S_OK);
+    ASSERT_EQ(Add(nullptr).hr, S_OK);
+    const std::string first = da2->PrivateGroups()[2]->Name(), second = da2->PrivateGroups()[3]->Name();
+    EXPECT_NE(first, second);
+    EXPECT_FALSE(first.empty());
+    EXPECT_EQ(first.find_first_not_of("0123456789"), std::string::npos);
+
+    // Non-ASCII names survive the round trip through the 8-bit name.
+    EXPECT_EQ(Add(L"K\u00fchler \u6c34").hr, S_OK);
+    EXPECT_EQ(Add(L"K\u00fchler \u6c35").hr, S_OK);
+    HRESULT hr;
+    const auto names = Names(OPC_ENUM_PRIVATE, &hr);
+    EXPECT_EQ(names.back(), L"K\u00fchler \u6c35");
+}
+
+TEST_F(Server, AddGroupDeadbandBoundsAndMissingOutPointers) {
+    FLOAT v = 100.0f;
+    EXPECT_EQ(Add(L"hundred", 100, &v).hr, S_OK);
+    v = 0.0f;
+    EXPECT_EQ(Add(L"zero", 100, &v).hr, S_OK);
+    for (FLOAT bad : {100.5f, -0.5f, std::numeric_limits<FLOAT>::quiet_NaN()}) {
+        v = bad;
+        const TAdded a = Add(L"bad", 100, &v);
+        EXPECT_EQ(a.hr, E_INVALIDARG);
+        EXPECT_EQ(a.group, nullptr);
+    }
+    EXPECT_EQ(da2->PrivateGroups().size(), 2u);
+    EXPECT_EQ(da2->PrivateGroups()[1]->PercentDeadband(), 0.0f);
+
+    OPCHANDLE h;
+    DWORD r;
+    IUnknown* g = nullptr;
+    EXPECT_EQ(server->AddGroup(L"x", TRUE, 1, 0, nullptr, nullptr, 0, nullptr, &r, IID_IUnknown, &g), E_INVALIDARG);
+    EXPECT_EQ(server->AddGroup(L"x", TRUE, 1, 0, nullptr, nullptr, 0, &h, nullptr, IID_IUnknown, &g), E_INVALIDARG);
+    EXPECT_EQ(server->AddGroup(L"x", TRUE, 1, 0, nullptr, nullptr, 0, &h, &r, IID_IUnknown, nullptr), E_INVALIDARG);
+    EXPECT_EQ(g, nullptr);
+    EXPECT_EQ(da2->PrivateGroups().size(), 2u);
+}
+
+TEST_F(Server, RemoveGroupMarksThenThePlaceholderSucceedsOnce) {
+    const TAdded a = Add(L"A");
+    EXPECT_EQ(server->RemoveGroup(a.handle, FALSE), OPC_S_INUSE);
+    EXPECT_EQ(server->RemoveGroup(a.handle, FALSE), E_INVALIDARG);
+    // Still found by name until the client lets go.
+    IUnknown* found = nullptr;
+    ASSERT_EQ(server->GetGroupByName(L"A", IID_IUnknown, &found), S_OK);
+    EXPECT_EQ(found, a.group);
+    found->Release();
+
+    Drop(a.group);
+    EXPECT_TRUE(da2->PrivateGroups().empty());
+    ASSERT_EQ(da2->RemovedGroups().size(), 1u);
+    EXPECT_EQ(da2->RemovedGroups()[0].Name, "A");
+    EXPECT_EQ(server->RemoveGroup(a.handle, FALSE), S_OK);
+    EXPECT_EQ(server->RemoveGroup(a.handle, TRUE), E_INVALIDARG);
+
+    // A group released without any RemoveGroup: the first RemoveGroup still succeeds once.
+    const TAdded b = Add(L"B");
+    Drop(b.group);
+    EXPECT_EQ(server->RemoveGroup(b.handle, FALSE), S_OK);
+    EXPECT_EQ(server->RemoveGroup(b.handle, FALSE), E_INVALIDARG);
+
+    EXPECT_EQ(server->RemoveGroup(0, TRUE), E_INVALIDARG);
+    EXPECT_EQ(server->RemoveGroup(999999, TRUE), E_INVALIDARG);
+    const TAdded c = Add(L"C");
+    EXPECT_EQ(server->RemoveGroup(c.handle, TRUE), S_OK);  // in-process references stay valid
+    EXPECT_EQ(server->RemoveGroup(c.handle, TRUE), E_INVALIDARG);
+}
+
+TEST_F(Server, GetGroupByNameFailures) {
+    Add(L"A");
+    IUnknown* u = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(server->GetGroupByName(L"a", IID_IUnknown, &u), E_INVALIDARG);
+    EXPECT_EQ(u, nullptr);
+    EXPECT_EQ(server->GetGroupByName(L"A", IID_IUnknown, nullptr), E_INVALIDARG);
+    EXPECT_EQ(server->GetGroupByName(L"A", IID_IOPCServer, &u), E_NOINTERFACE);
+}
+
+TEST_F(Server, GroupEnumeratorScopesAndSnapshot) {
+    HRESULT hr;
+    EXPECT_TRUE(Names(OPC_ENUM_PUBLIC, &hr).empty());
+    EXPECT_EQ(hr, S_FALSE);
+    Add(L"A");
+    const TAdded b = Add(L"B");
+    EXPECT_EQ(Names(OPC_ENUM_ALL, &hr), (std::vector<std::wstring>{L"A", L"B"}));
+    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(Names(OPC_ENUM_PRIVATE_CONNECTIONS, &hr).size(), 2u);
+    EXPECT_EQ(Names(OPC_ENUM_PUBLIC_CONNECTIONS, &hr).size(), 0u);
+    EXPECT_EQ(hr, S_FALSE);
+
+    IUnknown* u = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(server->CreateGroupEnumerator(static_cast<OPCENUMSCOPE>(0), IID_IEnumString, &u), E_INVALIDARG);
+    EXPECT_EQ(u, nullptr);
+    EXPECT_EQ(server->CreateGroupEnumerator(static_cast<OPCENUMSCOPE>(7), IID_IEnumString, &u), E_INVALIDARG);
+    EXPECT_EQ(server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IOPCServer, &u), E_NOINTERFACE);
+    EXPECT_EQ(server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, nullptr), E_INVALIDARG);
+
+    // The object enumerator keeps its groups alive after the client released them.
+    ASSERT_EQ(server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown, &u), S_OK);
+    Drop(b.group);
+    EXPECT_EQ(da2->PrivateGroups().size(), 2u);
+    u->Release();
+    EXPECT_EQ(da2->PrivateGroups().size(), 1u);
+}
+
+TEST_F(Server, ClonedGroupGetsItsOwnHandleAndStartsInactive) {
+    const TAdded a = Add(L"A", 250);
+    const TOPCGroup& source = *da2->PrivateGroups()[0];
+    IUnknown* clone = nullptr;
+    ASSERT_EQ(da2->AddClonedGroup("A copy", source, &clone), S_OK);
+    groups.push_back(clone);
+    ASSERT_EQ(da2->PrivateGroups().size(), 2u);
+    const TOPCGroup& copy = *da2->PrivateGroups()[1];
+    EXPECT_EQ(copy.Name(), "A copy");
+    EXPECT_EQ(copy.ServerHandle(), a.handle + 1);
+    EXPECT_EQ(copy.Active(), FALSE);
+    EXPECT_EQ(copy.UpdateRate(), 250u);
+    EXPECT_EQ(copy.ClientHandle(), source.ClientHandle());
+    EXPECT_TRUE(da2->GroupNameExists("A copy"));
+    EXPECT_FALSE(da2->GroupNameExists("a copy"));
+}
+
+TEST(ServerLifetime, GroupOutlivesItsServerWithoutDanglingBack) {
+    IOPCServer* server = nullptr;
+    ASSERT_EQ(TDA2::Create(IID_IOPCServer, reinterpret_cast<void**>(&server)), S_OK);
+    OPCHANDLE h;
+    DWORD r;
+    IUnknown* g = nullptr;
+    ASSERT_EQ(server->AddGroup(L"A", TRUE, 1, 0, nullptr, nullptr, 0, &h, &r, IID_IUnknown, &g), S_OK);
+    TOPCGroup* group = static_cast<TDA2*>(server)->PrivateGroups()[0];
+    EXPECT_EQ(server->Release(), 0u);
+    EXPECT_EQ(group->Server(), nullptr);
+    EXPECT_EQ(g->Release(), 0u);  // its teardown must not reach the destroyed server
+    EXPECT_EQ(CountServerObjects(), 0);
+}
+
+TEST(ServerSlotsTable, ThirtySecondClientIsRefusedAndFreedSlotsAreReused) {
+    TCountingLifetime lifetime;
+    std::vector<IUnknown*> clients;
+    for (int i = 0; i < kServerSlotCount; ++i) {
+        IUnknown* u = nullptr;
+        ASSERT_EQ(TDA2::Create(IID_IUnknown, reinterpret_cast<void**>(&u), &lifetime), S_OK);
+        clients.push_back(u);
+    }
+    IUnknown* extra = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(TDA2::Create(IID_IUnknown, reinterpret_cast<void**>(&extra), &lifetime), kNoFreeServerSlot);
+    EXPECT_EQ(extra, nullptr);
+    EXPECT_EQ(lifetime.created, kServerSlotCount);
+    EXPECT_EQ(CountServerObjects(), kServerSlotCount);
+
+    clients[5]->Release();
+    IUnknown* next = nullptr;
+    ASSERT_EQ(TDA2::Create(IID_IUnknown, reinterpret_cast<void**>(&next), &lifetime), S_OK);
+    EXPECT_EQ(ServerSlots[5], static_cast<TDA2*>(static_cast<IOPCServer*>(next)));
+    clients[5] = next;
+
+    // An unsupported interface leaves nothing behind.
+    void* p = nullptr;
+    clients[6]->Release();
+    EXPECT_EQ(TDA2::Create(IID_IOPCServerPublicGroups, &p, &lifetime), E_NOINTERFACE);
+    EXPECT_EQ(ServerSlots[6], nullptr);
+    clients.erase(clients.begin() + 6);
+
+    for (IUnknown* u : clients) u->Release();
+    EXPECT_EQ(CountServerObjects(), 0);
+    EXPECT_EQ(lifetime.created, lifetime.destroyed);
+}
+
+TEST_F(Server, PulseStampsLastUpdateTimeOnEveryServer) {
+    PulseServers(45000.25);
+    EXPECT_EQ(da2->LastUpdateTime(), 45000.25);
+}
+
+TEST_F(Server, InterfacesAndTypeInformation) {
+    void* p = nullptr;
+    EXPECT_EQ(server->QueryInterface(IID_IOPCServerPublicGroups, &p), E_NOINTERFACE);
+    EXPECT_EQ(p, nullptr);
+    IDA2* dual = nullptr;
+    ASSERT_EQ(server->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dual)), S_OK);
+    UINT count = 0;
+    EXPECT_EQ(dual->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    LPOLESTR name = const_cast<LPOLESTR>(L"NoSuchMember");
+    DISPID id = 0;
+    EXPECT_EQ(dual->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(dual->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id), E_INVALIDARG);
+    EXPECT_EQ(dual->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), E_INVALIDARG);
+    dual->Release();
+
+    IProvideClassInfo* pci = nullptr;
+    ASSERT_EQ(server->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&pci)), S_OK);
+    ITypeInfo* ti = nullptr;
+    ASSERT_EQ(pci->GetClassInfo(&ti), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(ti->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_COCLASS);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, CLSID_DA2));
+    ti->ReleaseTypeAttr(attr);
+    ti->Release();
+    pci->Release();
+
+    LPWSTR text = nullptr;
+    EXPECT_EQ(server->GetErrorString(OPC_E_DUPLICATENAME, 0x407, &text), S_OK);
+    EXPECT_STREQ(text, L"Duplicate name not allowed.");
+    CoTaskMemFree(text);
+    EXPECT_EQ(server->GetErrorString(static_cast<HRESULT>(0xC0048004L), 0, &text), S_OK);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, L"");
+    CoTaskMemFree(text);
+    EXPECT_EQ(server->GetErrorString(S_OK, 0, nullptr), E_INVALIDARG);
+}
+
+}  // namespace
+}  // namespace tw::opc
+
+namespace tw::opc {
+namespace {
+
+std::wstring DocString(ITypeLib* tl, int index) {
+    BSTR name = nullptr, doc = nullptr;
+    tl->GetDocumentation(index, &name, &doc, nullptr, nullptr);
+    std::wstring out = std::wstring(name ? name : L"") + L"|" + (doc ? doc : L"");
+    SysFreeString(name);
+    SysFreeString(doc);
+    return out;
+}
+
+TEST(TypeLibrary, EmbeddedLibraryDescribesTheServerAndTheGroup) {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    ITypeLib* tl = nullptr;
+    ASSERT_EQ(LoadTypeLibEx(exe, REGKIND_NONE, &tl), S_OK);
+    TLIBATTR* attr = nullptr;
+    ASSERT_EQ(tl->GetLibAttr(&attr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_Tarnowick));
+    EXPECT_EQ(attr->wMajorVerNum, 2);
+    EXPECT_EQ(attr->wMinorVerNum, 0);
+    EXPECT_EQ(attr->lcid, 0x0409u);
+    tl->ReleaseTLibAttr(attr);
+    EXPECT_EQ(DocString(tl, -1), L"Tarnowick|Velmora Tarnowick OPC Library");
+
+    struct TExpected {
+        const GUID& guid;
+        TYPEKIND kind;
+        const wchar_t* doc;
+        WORD functions;  // a dual interface's dispatch view lists only the inherited IUnknown and IDispatch
+    };
+    const TExpected expected[] = {
+        {IID_IDA2, TKIND_DISPATCH, L"IDA2|Dispatch interface for Data Access 2.0 Object", 7},
+        {CLSID_DA2, TKIND_COCLASS, L"DA2|Velmora DA Object", 0},
+        {DIID_DA2Unknown, TKIND_DISPATCH, L"DA2Unknown|", 0},
+        {IID_IOPCGroup, TKIND_INTERFACE, L"IOPCGroup|Interface for OPCGroup Object", 0},
+        {CLSID_OPCGroup, TKIND_COCLASS, L"OPCGroup|OPCGroup Object", 0},
+    };
+    for (const TExpected& e : expected) {
+        ITypeInfo* ti = nullptr;
+        ASSERT_EQ(tl->GetTypeInfoOfGuid(e.guid, &ti), S_OK) << DocString(tl, -1);
+        TYPEATTR* ta = nullptr;
+        ASSERT_EQ(ti->GetTypeAttr(&ta), S_OK);
+        EXPECT_EQ(ta->typekind, e.kind);
+        EXPECT_EQ(ta->cFuncs, e.functions) << "no members of its own";
+        if (IsEqualGUID(e.guid, IID_IDA2)) {
+            EXPECT_TRUE(ta->wTypeFlags & TYPEFLAG_FDUAL);
+        }
+        ti->ReleaseTypeAttr(ta);
+        BSTR name = nullptr, doc = nullptr;
+        ti->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr);
+        EXPECT_EQ(std::wstring(name ? name : L"") + L"|" + (doc ? doc : L""), e.doc);
+        SysFreeString(name);
+        SysFreeString(doc);
+        ti->Release();
+    }
+    tl->Release();
+}
+
+}  // namespace
+}  // namespace tw::opc

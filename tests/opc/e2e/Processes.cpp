@@ -1,0 +1,98 @@
+#include "Processes.h"
+
+#include <tlhelp32.h>
+
+namespace tw::opc::test {
+
+TRunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
+    TRunResult r;
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return r;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi{};
+    std::wstring line = commandLine;
+    r.started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi) != 0;
+    CloseHandle(writeEnd);
+    if (!r.started) {
+        CloseHandle(readEnd);
+        return r;
+    }
+    // Read until the program closes its end (it ends, or is ended below).
+    const DWORD start = GetTickCount();
+    char buf[4096];
+    for (;;) {
+        DWORD avail = 0;
+        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &avail, nullptr)) break;
+        if (avail > 0) {
+            DWORD n = 0;
+            if (!ReadFile(readEnd, buf, sizeof buf, &n, nullptr) || n == 0) break;
+            r.output.append(buf, n);
+            continue;
+        }
+        if (WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0) {
+            DWORD n = 0;
+            while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &avail, nullptr) && avail > 0 &&
+                   ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
+                r.output.append(buf, n);
+            break;
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            r.timedOut = true;
+            TerminateProcess(pi.hProcess, 99);
+            WaitForSingleObject(pi.hProcess, 5000);
+            break;
+        }
+    }
+    GetExitCodeProcess(pi.hProcess, &r.exitCode);
+    CloseHandle(readEnd);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return r;
+}
+
+std::vector<DWORD> ProcessIdsOf(const std::wstring& exeName) {
+    std::vector<DWORD> ids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W pe{};
+    pe.dwSize = sizeof pe;
+    for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe))
+        if (_wcsicmp(pe.szExeFile, exeName.c_str()) == 0) ids.push_back(pe.th32ProcessID);
+    CloseHandle(snap);
+    return ids;
+}
+
+bool WaitUntilGone(const std::wstring& exeName, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!ProcessIdsOf(exeName).empty()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+void EndProcess(DWORD pid) {
+    HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!h) return;
+    TerminateProcess(h, 99);
+    WaitForSingleObject(h, 5000);
+    CloseHandle(h);
+}
+
+std::wstring BinDir() {
+    wchar_t exe[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring path(exe, n);
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace tw::opc::test

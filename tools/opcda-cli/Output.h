@@ -1,0 +1,30 @@
+// Results of opcda-cli commands, printed for people or, with --json, as one JSON document.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tw::opcda_cli {
+
+// One command's outcome: its name, the HRESULT, and named values in order.
+struct TResult {
+    std::string command;
+    HRESULT hr = S_OK;
+    std::string hrText;  // the server's text for hr when it is not S_OK
+    std::vector<std::pair<std::string, std::string>> fields;   // strings
+    std::vector<std::pair<std::string, long long>> numbers;     // numbers
+    std::vector<std::string> list;                               // e.g. group names
+};
+
+std::string HexCode(HRESULT hr);
+std::string JsonEscape(const std::string& text);
+
+// Human-readable lines, or the JSON document {"server":..., "ok":..., "results":[...]}.
+std::string FormatText(const std::vector<TResult>& results);
+std::string FormatJson(const std::string& server, bool ok, const std::string& error,
+                       const std::vector<TResult>& results);
+
+}  // namespace tw::opcda_cli

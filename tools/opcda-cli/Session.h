@@ -1,0 +1,48 @@
+// One connection to an OPC DA 2.0 server and the commands run over it. Groups added by the session
+// are held until they are removed or the session ends.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "OPCDA.h"
+#include "Output.h"
+
+namespace tw::opcda_cli {
+
+struct TCommand {
+    std::string name;
+    std::vector<std::string> args;     // positional
+    std::map<std::string, std::string> options;  // "--rate" -> "100"; flags map to ""
+};
+
+// Known commands and how many positional arguments each takes.
+bool IsCommand(const std::string& word, size_t* positional);
+
+class TSession {
+public:
+    explicit TSession(IOPCServer* server) : server_(server) {}
+    ~TSession();
+    TSession(const TSession&) = delete;
+    TSession& operator=(const TSession&) = delete;
+
+    TResult Run(const TCommand& command);
+
+private:
+    TResult Status();
+    TResult Groups();
+    TResult AddGroup(const TCommand& c);
+    TResult RemoveGroup(const TCommand& c);
+    TResult ErrorText(const TCommand& c);
+    std::string ServerText(HRESULT hr);
+
+    IOPCServer* server_;
+    struct TGroupRef {
+        OPCHANDLE handle;
+        IUnknown* unknown;
+    };
+    std::map<std::string, TGroupRef> groups_;
+};
+
+}  // namespace tw::opcda_cli
