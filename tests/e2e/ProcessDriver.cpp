@@ -191,10 +191,82 @@ bool PressButton(HWND dialog, const std::wstring& caption) {
     return false;
 }
 
-std::wstring ControlText(HWND parent, int controlId) {
+HWND Control(HWND parent, int controlId) {
     for (HWND c : Children(parent))
-        if (GetDlgCtrlID(c) == controlId) return WindowText(c);
-    return {};
+        if (GetDlgCtrlID(c) == controlId) return c;
+    return nullptr;
+}
+
+std::wstring ControlText(HWND parent, int controlId) {
+    HWND c = Control(parent, controlId);
+    return c ? WindowText(c) : std::wstring();
+}
+
+HWND WaitForDialogTitled(DWORD pid, const std::wstring& caption, DWORD timeoutMs) {
+    for (DWORD waited = 0;; waited += 50) {
+        struct Args {
+            DWORD pid;
+            const std::wstring* caption;
+            HWND found;
+        } a{pid, &caption, nullptr};
+        EnumWindows(
+            [](HWND h, LPARAM lp) -> BOOL {
+                auto* a = reinterpret_cast<Args*>(lp);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(h, &pid);
+                if (pid == a->pid && IsWindowVisible(h) && IsClass(h, L"#32770") && WindowText(h) == *a->caption) {
+                    a->found = h;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&a));
+        if (a.found) return a.found;
+        if (waited >= timeoutMs) return nullptr;
+        Sleep(50);
+    }
+}
+
+bool SaveScreenshot(HWND hwnd, const std::wstring& path) {
+    // The client area: without a window manager the frame is not drawn where the window rect says.
+    RECT r;
+    POINT origin{0, 0};
+    if (!GetClientRect(hwnd, &r) || !ClientToScreen(hwnd, &origin)) return false;
+    OffsetRect(&r, origin.x, origin.y);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = h;  // bottom-up, as BMP files store it
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (dib) {
+        HGDIOBJ old = SelectObject(mem, dib);
+        ok = BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY) != 0;
+        GdiFlush();
+        SelectObject(mem, old);
+        const DWORD stride = ((w * 3 + 3) / 4) * 4, size = stride * h;
+        BITMAPFILEHEADER fh{};
+        fh.bfType = 0x4D42;
+        fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
+        fh.bfSize = fh.bfOffBits + size;
+        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        ok = ok && f != INVALID_HANDLE_VALUE && WriteFile(f, &fh, sizeof fh, &written, nullptr) &&
+             WriteFile(f, &bi.bmiHeader, sizeof bi.bmiHeader, &written, nullptr) &&
+             WriteFile(f, bits, size, &written, nullptr);
+        if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+        DeleteObject(dib);
+    }
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok;
 }
 
 bool SendCopyData(HWND target, const std::string& bytes) {

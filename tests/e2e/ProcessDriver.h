@@ -39,6 +39,8 @@ private:
 HWND WaitForWindow(DWORD pid, const wchar_t* className, DWORD timeoutMs);
 // A dialog box (#32770) of the process with a static text that contains `text`.
 HWND WaitForDialog(DWORD pid, const std::wstring& text, DWORD timeoutMs);
+// A dialog box (#32770) of the process with that caption.
+HWND WaitForDialogTitled(DWORD pid, const std::wstring& caption, DWORD timeoutMs);
 // Any dialog box of the process currently shown, or nullptr.
 HWND AnyDialog(DWORD pid);
 std::wstring WindowText(HWND hwnd);
@@ -48,6 +50,10 @@ std::vector<std::wstring> ButtonCaptions(HWND dialog);
 bool PressButton(HWND dialog, const std::wstring& caption);
 // All text of the first child of `parent` (at any depth) with that control id.
 std::wstring ControlText(HWND parent, int controlId);
+// The first child of `parent` (at any depth) with that control id.
+HWND Control(HWND parent, int controlId);
+// What the screen shows of the window's client area, as a 24-bit BMP file (for a person to look at).
+bool SaveScreenshot(HWND hwnd, const std::wstring& path);
 // WM_COPYDATA with the bytes as they stand.
 bool SendCopyData(HWND target, const std::string& bytes);
 
