@@ -12,6 +12,8 @@
 #define IDC_BBNSTOP 1003
 #define IDC_BITBTN2 1004
 #define IDC_BBCLOSE 1005
+#define IDC_BBNHIDE 1006
+#define IDC_BBNABOUT 1007
 
 // The Settings page
 #define IDC_LBXDEVICES 1100

@@ -138,10 +138,9 @@ INT_PTR CALLBACK TMainWindow::PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
     }
     auto* self = reinterpret_cast<TMainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self || (msg != WM_COMMAND && msg != WM_NOTIFY)) return FALSE;
-    if (hwnd == self->pages_[tstMonitor] && msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) {
-        self->OnCommand(LOWORD(wp));
+    if (hwnd == self->pages_[tstMonitor] && msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED &&
+        self->OnCommand(LOWORD(wp)))
         return TRUE;
-    }
     for (int i = 0; i < 2; ++i)
         if (hwnd == self->pages_[i] && self->pageHandlers_[i] && self->pageHandlers_[i](msg, wp, lp)) return TRUE;
     return FALSE;
@@ -154,8 +153,11 @@ LRESULT TMainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case WM_NOTIFY: {
         auto* hdr = reinterpret_cast<NMHDR*>(lp);
-        if (hdr->hwndFrom == tabs_ && hdr->code == TCN_SELCHANGE)
-            ShowPage(static_cast<int>(SendMessageW(tabs_, TCM_GETCURSEL, 0, 0)));
+        if (hdr->hwndFrom == tabs_ && hdr->code == TCN_SELCHANGE) {
+            const int page = static_cast<int>(SendMessageW(tabs_, TCM_GETCURSEL, 0, 0));
+            ShowPage(page);
+            if (OnPageChange) OnPageChange(page);
+        }
         return 0;
     }
     case WM_TIMER:
@@ -178,18 +180,19 @@ LRESULT TMainWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         PostQuitMessage(0);
         return 0;
     default:
+        if (OnOtherMessage && OnOtherMessage(msg, wp, lp)) return 0;
         return DefWindowProcW(hwnd_, msg, wp, lp);
     }
 }
 
-void TMainWindow::OnCommand(int id) {
-    if (!logic_) return;
+bool TMainWindow::OnCommand(int id) {
+    if (!logic_) return false;
     switch (id) {
-    case IDC_BBCLOSE: logic_->bbCloseClick(); break;
-    case IDC_BITBTN2: logic_->BitBtn2Click(); break;
-    case IDC_BBNSTART: logic_->bbnStartClick(); break;
-    case IDC_BBNSTOP: logic_->bbnStopClick(); break;
-    default: break;
+    case IDC_BBCLOSE: logic_->bbCloseClick(); return true;
+    case IDC_BITBTN2: logic_->BitBtn2Click(); return true;
+    case IDC_BBNSTART: logic_->bbnStartClick(); return true;
+    case IDC_BBNSTOP: logic_->bbnStopClick(); return true;
+    default: return false;
     }
 }
 
@@ -209,6 +212,7 @@ void TMainWindow::Layout() {
         int w = page.right - page.left, h = page.bottom - page.top;
         MoveWindow(memo_, b.right, b.right, w - 2 * b.right, h - b.bottom - b.right, TRUE);
         const int buttons[] = {IDC_BBNSTART, IDC_BBNSTOP, IDC_BITBTN2};
+        const int rightButtons[] = {IDC_BBCLOSE, IDC_BBNABOUT, IDC_BBNHIDE};
         RECT size{0, 0, 60, 16};
         MapDialogRect(pages_[tstMonitor], &size);
         int x = b.right, y = h - b.bottom + (b.bottom - size.bottom) / 2;
@@ -216,8 +220,11 @@ void TMainWindow::Layout() {
             MoveWindow(GetDlgItem(pages_[tstMonitor], id), x, y, size.right, size.bottom, TRUE);
             x += size.right + b.right;
         }
-        MoveWindow(GetDlgItem(pages_[tstMonitor], IDC_BBCLOSE), w - b.right - size.right, y, size.right,
-                   size.bottom, TRUE);
+        x = w;
+        for (int id : rightButtons) {
+            x -= b.right + size.right;
+            MoveWindow(GetDlgItem(pages_[tstMonitor], id), x, y, size.right, size.bottom, TRUE);
+        }
     }
 }
 

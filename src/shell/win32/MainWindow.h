@@ -35,6 +35,8 @@ public:
     }
     // Window timers that belong to other logic than the main window's.
     std::function<bool(int timer)> OnTimer;
+    std::function<void(int page)> OnPageChange;
+    std::function<bool(UINT, WPARAM, LPARAM)> OnOtherMessage;
     // Keyboard navigation inside the pages; true when the message was handled.
     bool PreTranslate(MSG& msg);
     // After the message loop ended without a close (the last COM client let go).
@@ -59,7 +61,7 @@ private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     static INT_PTR CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
-    void OnCommand(int id);
+    bool OnCommand(int id);  // the Monitor page's own buttons
     void Layout();
     void ShowPage(int page);
 

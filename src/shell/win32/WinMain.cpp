@@ -13,8 +13,16 @@
 #include "tags/TagTable.h"
 #include "shell/win32/InstanceGuard.h"
 #include "shell/win32/MainWindow.h"
+#include "acquisition/win32/SimulateDialog.h"
+#include "resource.h"
+#include "shell/RunController.h"
+#include "shell/win32/PasswordDialog.h"
+#include "shell/win32/RunView.h"
+#include "shell/win32/TrayIcon.h"
 #ifdef TW_HAVE_OPC
+#include "opc/ValueConvert.h"
 #include "opc/registration/ComServer.h"
+#include "opc/server/ServerSlots.h"
 #endif
 
 namespace {
@@ -39,7 +47,10 @@ int RunMainWindow(HINSTANCE instance, tw::SiblingLibraries& libs) {
     // The configuration needs the main window's connection and log; the main window's creation needs the
     // configuration's load: the hooks reach it through this pointer, set before the window starts.
     TConfiguration* config = nullptr;
+    TRunController* runner = nullptr;
     TMainHooks hooks;
+    hooks.StartScanning = [&runner] { runner->bbnStartClick(); };
+    hooks.StopScanning = [&runner] { runner->bbnStopClick(); };
     hooks.CreateDeviceList = [] { DeviceList.Clear(); };
     hooks.LoadSettings = [&config](bool afterSave) { config->LoadSettings(afterSave); };
     hooks.SetGridTitles = [&config] { config->Page().SetGridTitles(); };
@@ -54,6 +65,8 @@ int RunMainWindow(HINSTANCE instance, tw::SiblingLibraries& libs) {
     TfrmMain form(window, libs.DataAccess(), libs.General(), folder, hooks);
 
     TConfigurationHooks configHooks;
+    configHooks.Start = [&runner] { runner->bbnStartClick(); };
+    configHooks.Stop = [&runner] { runner->bbnStopClick(); };
     configHooks.WriteLog = [&form](const std::string& text) { form.WriteLog(text); };
     configHooks.SetCaption = [&window](const std::string& caption) { window.SetCaption(caption); };
     configHooks.HideMainWindow = [&window] { window.HideMainWindow(); };
@@ -69,6 +82,66 @@ int RunMainWindow(HINSTANCE instance, tw::SiblingLibraries& libs) {
         return settingsView.OnPageMessage(msg, wp, lp);
     });
 
+    constexpr UINT kTrayMessage = WM_APP + 1;
+    TTrayIcon tray(instance, window.Handle(), kTrayMessage);
+    tray.Add();
+    TRunView runView(instance, window.Handle(), tray,
+                     {GetDlgItem(window.Page(tstMonitor), IDC_BBNSTART), GetDlgItem(window.Page(tstMonitor), IDC_BBNSTOP),
+                      GetDlgItem(window.Page(tstSettings), IDC_CBXSTARTPOLLING)});
+    TPasswordDlg password(instance, window.Handle());
+    TSimulateDialog simulate(instance, window.Handle());
+    TRunHooks runHooks;
+    runHooks.RefreshTagValues = [&configuration] { configuration.Page().RefreshTagValues(); };
+    runHooks.ProtectSettings = [&configuration] { return configuration.Settings().ProtectSettings(); };
+    runHooks.PasswordMatches = [&configuration](const std::string& typed) {
+        return configuration.Settings().PasswordMatches(typed);
+    };
+#ifdef TW_HAVE_OPC
+    runHooks.PulseServers = [] { opc::PulseServers(opc::NowLocalDateTime()); };
+#endif
+    TRunController run(window, runView, password, libs.General(), form.Log(), DeviceList, runHooks);
+    runner = &run;
+    window.SetPageHandler(tstMonitor, [&run](UINT msg, WPARAM wp, LPARAM) {
+        if (msg != WM_COMMAND || HIWORD(wp) != BN_CLICKED) return false;
+        switch (LOWORD(wp)) {
+        case IDC_BBNHIDE: run.bbnHideClick(); return true;
+        case IDC_BBNABOUT: run.bbnAboutClick(); return true;
+        default: return false;
+        }
+    });
+    settingsView.OnStartPolling = [&run](bool) { run.cbxStartPollingClick(); };
+    settingsView.OnSimulate = [&configuration, &simulate] {
+        const TSettingsPage& page = configuration.Page();
+        TSimulateSelection selection;
+        const int row = page.SelectedRow();
+        const auto& grid = page.Grid();
+        if (row >= 1 && row < static_cast<int>(grid.size()) && !grid[static_cast<std::size_t>(row)][colNo].empty()) {
+            selection.Row = row;
+            selection.TagName = grid[static_cast<std::size_t>(row)][colTagName];
+            selection.TagValue = grid[static_cast<std::size_t>(row)][colTagValue];
+        }
+        selection.Device = page.DisplayedDevice();
+        selection.DeviceIndex = page.DisplayedDeviceIndex();
+        selection.ShowTagValue = [&configuration](int tag, uint16_t value) {
+            configuration.Page().ShowTagValue(tag, value);
+        };
+        SimulatePortClick(selection, simulate);
+    };
+    window.OnTimer = [&run](int timer) { return run.TimerTick(timer); };
+    window.OnPageChange = [&run](int page) { run.pclMainChange(page); };
+    window.OnOtherMessage = [&](UINT msg, WPARAM wp, LPARAM lp) {
+        if (msg == kTrayMessage) {
+            switch (tray.HandleCallback(wp, lp)) {
+            case TTrayCommand::Show: run.tniIconClick(); break;
+            case TTrayCommand::About: run.About1Click(); break;
+            case TTrayCommand::Exit: run.E1Click(); break;
+            default: break;
+            }
+            return true;
+        }
+        if (msg == TTrayIcon::TaskbarCreatedMessage()) return tray.Restore();
+        return false;
+    };
     window.Start(form);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

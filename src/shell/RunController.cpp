@@ -1,0 +1,125 @@
+#include "shell/RunController.h"
+
+#include "acquisition/ModBusObjList.h"
+#include "acquisition/PollingSwitch.h"
+#include "libs/General.h"
+#include "shell/EventLog.h"
+
+namespace tw {
+
+TRunController::TRunController(IMainView& main, IRunView& view, IPasswordDialog& password, IGeneral& general,
+                               TEventLog& log, TModBusObjList& devices, TRunHooks hooks)
+    : main_(main),
+      view_(view),
+      password_(password),
+      general_(general),
+      log_(log),
+      devices_(devices),
+      hooks_(std::move(hooks)) {}
+
+void TRunController::bbnStartClick() {
+    for (int i = 0; i < devices_.Count(); ++i) {
+        TModBusObj& device = devices_[i];
+        device.Start();
+        if (device.Simulated) {
+            log_.WriteLog("Device \"" + device.Description + "\" started in Simulation mode!");
+            // Armed once: re-arming would push the one warning back with every further simulated device.
+            if (!main_.TimerEnabled(tmrSimulatedMode)) main_.EnableTimer(tmrSimulatedMode, kSimulatedModeDelayMs);
+        } else {
+            log_.WriteLog("Device \"" + device.Description + "\" started!");
+        }
+    }
+    log_.WriteLog("All enabled devices successfully started!");
+    view_.SetStopEnabled(true);
+    view_.SetStartEnabled(false);
+    view_.SetTrayImage(kTrayImageRunning);
+}
+
+void TRunController::bbnStopClick() {
+    for (int i = 0; i < devices_.Count(); ++i) {
+        TModBusObj& device = devices_[i];
+        device.Stop();
+        log_.WriteLog("Device \"" + device.Description + "\" stopped!");
+    }
+    // "Start Polling" keeps its state and the grid refresh keeps running.
+    SetPulse(false);
+    view_.SetStopEnabled(false);
+    view_.SetStartEnabled(true);
+    view_.SetTrayImage(kTrayImageStopped);
+}
+
+// The scan loops read the switch instead of the timer: it follows the pulse timer's state exactly.
+void TRunController::SetPulse(bool on) {
+    if (on) {
+        main_.EnableTimer(tmrOPCServerPulse, kPulseIntervalMs);
+        PollingSwitch = main_.TimerEnabled(tmrOPCServerPulse);
+    } else {
+        PollingSwitch = false;
+        main_.DisableTimer(tmrOPCServerPulse);
+    }
+}
+
+void TRunController::cbxStartPollingClick() {
+    const bool on = view_.StartPollingChecked();
+    SetPulse(on);
+    if (on)
+        main_.EnableTimer(tmrRefresh, kRefreshIntervalMs);
+    else
+        main_.DisableTimer(tmrRefresh);
+}
+
+void TRunController::tstSettingsHide() {
+    view_.SetStartPollingChecked(false);
+    cbxStartPollingClick();
+}
+
+void TRunController::pclMainChange(int page) {
+    if (activePage_ == tstSettings && page != tstSettings) tstSettingsHide();
+    activePage_ = page;
+    if (page != tstSettings || !hooks_.ProtectSettings || !hooks_.ProtectSettings()) return;
+    const std::optional<std::string> typed = password_.Execute();
+    if (typed && hooks_.PasswordMatches && hooks_.PasswordMatches(*typed)) return;
+    main_.SetActivePage(tstMonitor);
+    pclMainChange(tstMonitor);  // a page made active by the program changes nothing in the page control
+}
+
+bool TRunController::TimerTick(int timer) {
+    switch (timer) {
+    case tmrOPCServerPulse: tmrOPCServerPulseTimer(); return true;
+    case tmrRefresh: tmrRefreshTimer(); return true;
+    case tmrSimulatedMode: tmrSimulatedModeTimer(); return true;
+    default: return false;
+    }
+}
+
+void TRunController::tmrOPCServerPulseTimer() {
+    // A data callback to a client pumps window messages, so this timer fires again inside the pass.
+    if (pulsing_ || !hooks_.PulseServers) return;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{pulsing_};
+    pulsing_ = true;
+    hooks_.PulseServers();
+}
+
+void TRunController::tmrRefreshTimer() {
+    if (hooks_.RefreshTagValues) hooks_.RefreshTagValues();
+}
+
+void TRunController::tmrSimulatedModeTimer() {
+    // Off before the modal box: its message loop keeps dispatching this window's timers.
+    main_.DisableTimer(tmrSimulatedMode);
+    general_.ShowMsg(kSimulatedModeWarning, mkWarning, mbOKOnly, 0);
+}
+
+void TRunController::bbnHideClick() {
+    tstSettingsHide();
+    main_.HideMainWindow();
+}
+
+void TRunController::bbnLocalOPCConsoleClick() {
+    if (hooks_.ShowServerConsole) hooks_.ShowServerConsole();
+}
+
+}  // namespace tw

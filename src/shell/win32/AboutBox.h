@@ -1,0 +1,11 @@
+// The about box: "Velmora Tarnowick", "Version 1.0", OK.
+#pragma once
+
+#include <windows.h>
+
+namespace tw {
+
+// Modal; instance: the module holding the dialog resource (the exe).
+void ShowAboutBox(HINSTANCE instance, HWND owner);
+
+}  // namespace tw

@@ -1,0 +1,233 @@
+#include "shell/RunController.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <stdexcept>
+
+#include "../acquisition/DeviceTestSupport.h"
+#include "ShellFakes.h"
+#include "acquisition/ModBusObjList.h"
+
+namespace tw::test {
+namespace {
+
+// Counts how often each timer was armed, and can refuse to arm one (SetTimer failing).
+class TimerView : public FakeView {
+public:
+    std::map<int, int> armed;
+    std::set<int> refused;
+    void EnableTimer(int t, unsigned ms) override {
+        ++armed[t];
+        if (!refused.count(t)) FakeView::EnableTimer(t, ms);
+    }
+};
+
+class FakeRunView : public IRunView {
+public:
+    bool startEnabled = true, stopEnabled = true, polling = false;
+    std::vector<int> trayImages;
+    int aboutShown = 0;
+    void SetStartEnabled(bool e) override { startEnabled = e; }
+    void SetStopEnabled(bool e) override { stopEnabled = e; }
+    void SetTrayImage(int image) override { trayImages.push_back(image); }
+    bool StartPollingChecked() const override { return polling; }
+    void SetStartPollingChecked(bool c) override { polling = c; }
+    void ShowAboutBox() override { ++aboutShown; }
+};
+
+class FakePassword : public IPasswordDialog {
+public:
+    std::optional<std::string> answer;
+    int shown = 0;
+    std::optional<std::string> Execute() override {
+        ++shown;
+        return answer;
+    }
+};
+
+struct RunControllerTest : DeviceTest {
+    TimerView view;
+    FakeRunView runView;
+    FakePassword password;
+    FakeGeneral general;
+    TEventLog log{view, general, [] { return std::tm{}; }};
+    TModBusObjList devices;
+    TRunHooks hooks;
+    std::unique_ptr<TRunController> run;
+
+    void SetUp() override { run = std::make_unique<TRunController>(view, runView, password, general, log, devices, hooks); }
+    void Rebuild() { SetUp(); }
+    void TearDown() override {
+        for (int i = 0; i < devices.Count(); ++i) devices[i].Stop();  // before the data points go
+        DeviceTest::TearDown();
+    }
+
+    TModBusObj& AddDevice(const std::string& description, int port) {
+        TModBusObj& device = devices.Add();
+        device.Description = description;
+        device.SetConnection("127.0.0.1", port, 1);
+        UseShortTimeOuts(device);
+        return device;
+    }
+    std::vector<std::string> LogTexts() const {
+        std::vector<std::string> texts;
+        for (const std::string& line : view.lines) texts.push_back(line.substr(20));
+        return texts;
+    }
+    void TickStartPolling(bool on) {
+        runView.polling = on;
+        run->cbxStartPollingClick();
+    }
+};
+
+TEST_F(RunControllerTest, StartLogsEveryDeviceAndArmsOneWarningForAllSimulated) {
+    TFakeDevice live;
+    AddDevice("Pump", live.Port());
+    AddDevice("Tank A", ClosedPort());
+    AddDevice("Tank B", ClosedPort());
+    run->bbnStartClick();
+
+    EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Device \"Pump\" started!",
+                                                     "Device \"Tank A\" started in Simulation mode!",
+                                                     "Device \"Tank B\" started in Simulation mode!",
+                                                     "All enabled devices successfully started!"}));
+    EXPECT_FALSE(devices[0].Simulated);
+    EXPECT_TRUE(devices[2].Simulated);
+    EXPECT_FALSE(runView.startEnabled);
+    EXPECT_TRUE(runView.stopEnabled);
+    EXPECT_EQ(runView.trayImages, std::vector<int>{kTrayImageRunning});
+    // Armed by the first simulated device only: a second arming would delay the warning.
+    EXPECT_EQ(view.armed[tmrSimulatedMode], 1);
+    EXPECT_EQ(view.timers.at(tmrSimulatedMode), kSimulatedModeDelayMs);
+    EXPECT_EQ(view.timers.count(tmrOPCServerPulse), 0u);
+
+    EXPECT_TRUE(run->TimerTick(tmrSimulatedMode));
+    EXPECT_FALSE(view.TimerEnabled(tmrSimulatedMode));
+    ASSERT_EQ(general.shown.size(), 1u);
+    EXPECT_EQ(general.shown[0].text, kSimulatedModeWarning);
+    EXPECT_EQ(general.shown[0].kind, mkWarning);
+    EXPECT_EQ(general.shown[0].buttons, mbOKOnly);
+
+    view.lines.clear();
+    run->bbnStopClick();
+    EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Device \"Pump\" stopped!", "Device \"Tank A\" stopped!",
+                                                     "Device \"Tank B\" stopped!"}));
+    EXPECT_TRUE(runView.startEnabled);
+    EXPECT_FALSE(runView.stopEnabled);
+    EXPECT_EQ(runView.trayImages.back(), kTrayImageStopped);
+}
+
+TEST_F(RunControllerTest, StartAndStopWithoutDevices) {
+    run->bbnStopClick();  // the close stops scanning that never started
+    EXPECT_TRUE(view.lines.empty());
+    run->bbnStartClick();
+    EXPECT_EQ(LogTexts(), std::vector<std::string>{"All enabled devices successfully started!"});
+    EXPECT_EQ(view.armed.count(tmrSimulatedMode), 0u);
+}
+
+TEST_F(RunControllerTest, NothingIsReadBeforeStartPollingAndStopFreezesValues) {
+    TFakeDevice peer;
+    peer.SetRegister(40, 1234);
+    TModBusObj& device = AddDevice("Pump", peer.Port());
+    const int reg = AddPoint(device, 40);
+    run->bbnStartClick();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(peer.Requests().empty());
+    EXPECT_EQ(PointValue(reg), 0);
+
+    TickStartPolling(true);
+    EXPECT_EQ(view.timers.at(tmrOPCServerPulse), kPulseIntervalMs);
+    EXPECT_EQ(view.timers.at(tmrRefresh), kRefreshIntervalMs);
+    EXPECT_TRUE(PollingSwitch);
+    ASSERT_TRUE(WaitUntil([&] { return PointValue(reg) == 1234; }));
+
+    run->bbnStopClick();
+    EXPECT_FALSE(PollingSwitch);
+    EXPECT_FALSE(view.TimerEnabled(tmrOPCServerPulse));
+    EXPECT_TRUE(view.TimerEnabled(tmrRefresh));
+    EXPECT_TRUE(runView.polling);
+    const std::size_t requests = peer.Requests().size();
+    peer.SetRegister(40, 99);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(peer.Requests().size(), requests);
+    EXPECT_EQ(PointValue(reg), 1234);
+
+    // Started again, the box still ticked: polling waits until it is ticked anew.
+    run->bbnStartClick();
+    EXPECT_FALSE(PollingSwitch);
+    run->bbnStopClick();
+}
+
+TEST_F(RunControllerTest, LeavingTheSettingsPageOrHidingClearsStartPolling) {
+    run->pclMainChange(tstSettings);
+    TickStartPolling(true);
+    run->pclMainChange(tstMonitor);
+    EXPECT_FALSE(runView.polling);
+    EXPECT_FALSE(PollingSwitch);
+    EXPECT_TRUE(view.timers.empty());
+
+    run->pclMainChange(tstSettings);
+    TickStartPolling(true);
+    run->bbnHideClick();
+    EXPECT_FALSE(runView.polling);
+    EXPECT_FALSE(PollingSwitch);
+    EXPECT_TRUE(view.timers.empty());
+    EXPECT_EQ(view.calls, std::vector<std::string>{"hide"});
+}
+
+TEST_F(RunControllerTest, PollingSwitchStaysOffWhenThePulseTimerCannotBeArmed) {
+    view.refused.insert(tmrOPCServerPulse);
+    TickStartPolling(true);
+    EXPECT_FALSE(PollingSwitch);
+}
+
+TEST_F(RunControllerTest, SettingsGate) {
+    hooks.ProtectSettings = [] { return true; };
+    hooks.PasswordMatches = [](const std::string& typed) { return typed.empty(); };  // empty stored password
+    Rebuild();
+    view.page = tstSettings;
+
+    password.answer = "";  // OK with an empty entry
+    run->pclMainChange(tstSettings);
+    EXPECT_EQ(view.page, tstSettings);
+
+    run->pclMainChange(tstMonitor);
+    password.answer = "secret";
+    run->pclMainChange(tstSettings);
+    EXPECT_EQ(view.page, tstMonitor);
+
+    password.answer.reset();  // Cancel
+    run->pclMainChange(tstSettings);
+    EXPECT_EQ(view.page, tstMonitor);
+    EXPECT_EQ(password.shown, 3);
+    EXPECT_TRUE(general.shown.empty());
+
+    hooks.ProtectSettings = [] { return false; };
+    Rebuild();
+    run->pclMainChange(tstSettings);
+    EXPECT_EQ(password.shown, 3);
+}
+
+TEST_F(RunControllerTest, PulseNeverRunsInsideItself) {
+    int passes = 0, nested = 0;
+    hooks.PulseServers = [&] {
+        ++passes;
+        // An outgoing COM call pumps messages: the pulse timer fires again meanwhile.
+        if (passes == 1) {
+            run->TimerTick(tmrOPCServerPulse);
+            ++nested;
+            throw std::runtime_error("client went away");
+        }
+    };
+    Rebuild();
+    EXPECT_THROW(run->TimerTick(tmrOPCServerPulse), std::runtime_error);
+    EXPECT_EQ(passes, 1);
+    EXPECT_EQ(nested, 1);
+    run->TimerTick(tmrOPCServerPulse);  // the guard is released however the pass ended
+    EXPECT_EQ(passes, 2);
+    EXPECT_FALSE(run->TimerTick(tmrStart));
+}
+
+}  // namespace
+}  // namespace tw::test
