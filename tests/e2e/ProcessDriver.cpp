@@ -1,6 +1,7 @@
 #include "ProcessDriver.h"
 
 #include <algorithm>
+#include <commctrl.h>
 #include <cwchar>
 
 namespace tw::e2e {
@@ -276,6 +277,50 @@ bool SendCopyData(HWND target, const std::string& bytes) {
     DWORD_PTR result = 0;
     return SendMessageTimeoutW(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds), SMTO_ABORTIFHUNG, 10000,
                                &result) != 0;
+}
+
+}  // namespace tw::e2e
+
+namespace tw::e2e {
+
+std::wstring ListViewCell(HWND listView, int item, int subItem) {
+    // The request and its buffer must live in the list view's own process.
+    DWORD pid = 0;
+    GetWindowThreadProcessId(listView, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process) return {};
+    constexpr int kChars = 256;
+    const SIZE_T size = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
+    auto* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+    std::wstring text;
+    if (remote) {
+        LVITEMW request{};
+        request.iSubItem = subItem;
+        request.cchTextMax = kChars;
+        request.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+        wchar_t buffer[kChars] = {};
+        DWORD_PTR length = 0;
+        if (WriteProcessMemory(process, remote, &request, sizeof request, nullptr) &&
+            SendMessageTimeoutW(listView, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(remote),
+                                SMTO_ABORTIFHUNG, 5000, &length) &&
+            ReadProcessMemory(process, remote + sizeof(LVITEMW), buffer, sizeof buffer, nullptr))
+            text.assign(buffer, std::min<std::size_t>(length, kChars - 1));
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return text;
+}
+
+bool TakeScreenshot(HWND hwnd, const std::wstring& name) {
+    Sleep(300);
+    CreateDirectoryW(L"screenshots", nullptr);
+    return SaveScreenshot(hwnd, L"screenshots\\" + name);
+}
+
+void ClickTab(HWND tabs, int index) {
+    const LPARAM at = MAKELPARAM(30 + 60 * index, 10);
+    PostMessageW(tabs, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(tabs, WM_LBUTTONUP, 0, at);
 }
 
 }  // namespace tw::e2e

@@ -52,8 +52,15 @@ bool PressButton(HWND dialog, const std::wstring& caption);
 std::wstring ControlText(HWND parent, int controlId);
 // The first child of `parent` (at any depth) with that control id.
 HWND Control(HWND parent, int controlId);
+// The text of a list view cell in another process (item and sub-item from 0).
+std::wstring ListViewCell(HWND listView, int item, int subItem);
+// Clicks a tab of a tab control in another process the way a mouse does (tabs about 60 pixels wide).
+void ClickTab(HWND tabs, int index);
+inline constexpr int kMonitorTab = 0, kSettingsTab = 1;
 // What the screen shows of the window's client area, as a 24-bit BMP file (for a person to look at).
 bool SaveScreenshot(HWND hwnd, const std::wstring& path);
+// After a moment to paint, saves the window into screenshots\<name> under the current folder (the build tree).
+bool TakeScreenshot(HWND hwnd, const std::wstring& name);
 // WM_COPYDATA with the bytes as they stand.
 bool SendCopyData(HWND target, const std::string& bytes);
 

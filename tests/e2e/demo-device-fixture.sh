@@ -1,0 +1,24 @@
+#!/bin/bash
+# ctest fixture: the demo Modbus TCP device for the end-to-end tests, on a port of the test's choice.
+#   demo-device-fixture.sh start PIDFILE PORT | stop PIDFILE
+set -u
+here=$(cd "$(dirname "$0")/../.." && pwd)
+case "$1" in
+start)
+  /usr/bin/python3 "$here/scripts/demo-device.py" "$3" > "$2.log" 2>&1 &
+  echo $! > "$2"
+  for _ in $(seq 50); do
+    grep -q listening "$2.log" 2>/dev/null && exit 0
+    kill -0 "$(cat "$2")" 2>/dev/null || break
+    sleep 0.1
+  done
+  cat "$2.log" >&2
+  exit 1
+  ;;
+stop)
+  [ -f "$2" ] && kill "$(cat "$2")" 2>/dev/null
+  rm -f "$2"
+  exit 0
+  ;;
+esac
+exit 2
