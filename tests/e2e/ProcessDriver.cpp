@@ -56,6 +56,30 @@ bool IsClass(HWND h, const wchar_t* name) {
     return _wcsicmp(cls, name) == 0;
 }
 
+// A visible dialog box (#32770) of the process that `matches`, waited for.
+template <class Match>
+HWND WaitForDialogWhere(DWORD pid, DWORD timeoutMs, Match matches) {
+    struct Args {
+        DWORD pid;
+        Match* matches;
+        HWND found;
+    } a{pid, &matches, nullptr};
+    for (DWORD waited = 0;; waited += 50) {
+        EnumWindows(
+            [](HWND h, LPARAM lp) -> BOOL {
+                auto* a = reinterpret_cast<Args*>(lp);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(h, &pid);
+                if (pid != a->pid || !IsWindowVisible(h) || !IsClass(h, L"#32770") || !(*a->matches)(h)) return TRUE;
+                a->found = h;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&a));
+        if (a.found || waited >= timeoutMs) return a.found;
+        Sleep(50);
+    }
+}
+
 }  // namespace
 
 std::wstring BinFolder() {
@@ -138,30 +162,11 @@ HWND WaitForWindow(DWORD pid, const wchar_t* className, DWORD timeoutMs) {
 HWND AnyDialog(DWORD pid) { return FindWindowOf(pid, L"#32770"); }
 
 HWND WaitForDialog(DWORD pid, const std::wstring& text, DWORD timeoutMs) {
-    for (DWORD waited = 0;; waited += 50) {
-        struct Args {
-            DWORD pid;
-            const std::wstring* text;
-            HWND found;
-        } a{pid, &text, nullptr};
-        EnumWindows(
-            [](HWND h, LPARAM lp) -> BOOL {
-                auto* a = reinterpret_cast<Args*>(lp);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(h, &pid);
-                if (pid != a->pid || !IsWindowVisible(h) || !IsClass(h, L"#32770")) return TRUE;
-                for (HWND c : Children(h))
-                    if (IsClass(c, L"Static") && WindowText(c).find(*a->text) != std::wstring::npos) {
-                        a->found = h;
-                        return FALSE;
-                    }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&a));
-        if (a.found) return a.found;
-        if (waited >= timeoutMs) return nullptr;
-        Sleep(50);
-    }
+    return WaitForDialogWhere(pid, timeoutMs, [&text](HWND dialog) {
+        for (HWND c : Children(dialog))
+            if (IsClass(c, L"Static") && WindowText(c).find(text) != std::wstring::npos) return true;
+        return false;
+    });
 }
 
 std::wstring WindowText(HWND hwnd) {
@@ -204,28 +209,7 @@ std::wstring ControlText(HWND parent, int controlId) {
 }
 
 HWND WaitForDialogTitled(DWORD pid, const std::wstring& caption, DWORD timeoutMs) {
-    for (DWORD waited = 0;; waited += 50) {
-        struct Args {
-            DWORD pid;
-            const std::wstring* caption;
-            HWND found;
-        } a{pid, &caption, nullptr};
-        EnumWindows(
-            [](HWND h, LPARAM lp) -> BOOL {
-                auto* a = reinterpret_cast<Args*>(lp);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(h, &pid);
-                if (pid == a->pid && IsWindowVisible(h) && IsClass(h, L"#32770") && WindowText(h) == *a->caption) {
-                    a->found = h;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&a));
-        if (a.found) return a.found;
-        if (waited >= timeoutMs) return nullptr;
-        Sleep(50);
-    }
+    return WaitForDialogWhere(pid, timeoutMs, [&caption](HWND dialog) { return WindowText(dialog) == caption; });
 }
 
 bool SaveScreenshot(HWND hwnd, const std::wstring& path) {

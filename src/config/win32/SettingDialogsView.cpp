@@ -40,71 +40,61 @@ std::string Address(HWND dlg) {
     return text;
 }
 
-INT_PTR CALLBACK DeviceProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* logic = reinterpret_cast<TfrmDeviceSetting*>(GetWindowLongPtrW(dlg, DWLP_USER));
-    switch (msg) {
-    case WM_INITDIALOG: {
-        SetWindowLongPtrW(dlg, DWLP_USER, lp);
-        logic = reinterpret_cast<TfrmDeviceSetting*>(lp);
-        const TDeviceFields& f = logic->Fields;
-        SetDlgItemTextA(dlg, IDC_DS_DESCRIPTION, f.Description.c_str());
-        SetAddress(dlg, f.IpAddress);
-        SetDlgItemTextA(dlg, IDC_DS_PORT, f.Port.c_str());
-        SetDlgItemTextA(dlg, IDC_DS_UNITID, f.UnitId.c_str());
-        CheckDlgButton(dlg, IDC_DS_DISABLED, f.Disabled ? BST_CHECKED : BST_UNCHECKED);
-        return TRUE;
-    }
-    case WM_COMMAND:
-        if (LOWORD(wp) == IDOK) {
-            TDeviceFields& f = logic->Fields;
-            f.Description = ItemText(dlg, IDC_DS_DESCRIPTION);
-            f.IpAddress = Address(dlg);
-            f.Port = ItemText(dlg, IDC_DS_PORT);
-            f.UnitId = ItemText(dlg, IDC_DS_UNITID);
-            f.Disabled = IsDlgButtonChecked(dlg, IDC_DS_DISABLED) == BST_CHECKED;
-            if (logic->bbOKClick()) EndDialog(dlg, IDOK);
-            return TRUE;
-        }
-        if (LOWORD(wp) == IDCANCEL) {
-            EndDialog(dlg, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
-    default:
-        return FALSE;
-    }
+void FillDevice(HWND dlg, const TfrmDeviceSetting& logic) {
+    const TDeviceFields& f = logic.Fields;
+    SetDlgItemTextA(dlg, IDC_DS_DESCRIPTION, f.Description.c_str());
+    SetAddress(dlg, f.IpAddress);
+    SetDlgItemTextA(dlg, IDC_DS_PORT, f.Port.c_str());
+    SetDlgItemTextA(dlg, IDC_DS_UNITID, f.UnitId.c_str());
+    CheckDlgButton(dlg, IDC_DS_DISABLED, f.Disabled ? BST_CHECKED : BST_UNCHECKED);
 }
 
-INT_PTR CALLBACK RegisterProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* logic = reinterpret_cast<TfrmIOSetting*>(GetWindowLongPtrW(dlg, DWLP_USER));
-    switch (msg) {
-    case WM_INITDIALOG: {
+void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
+    TDeviceFields& f = logic.Fields;
+    f.Description = ItemText(dlg, IDC_DS_DESCRIPTION);
+    f.IpAddress = Address(dlg);
+    f.Port = ItemText(dlg, IDC_DS_PORT);
+    f.UnitId = ItemText(dlg, IDC_DS_UNITID);
+    f.Disabled = IsDlgButtonChecked(dlg, IDC_DS_DISABLED) == BST_CHECKED;
+}
+
+void FillRegister(HWND dlg, const TfrmIOSetting& logic) {
+    const TRegisterFields& f = logic.Fields;
+    SetDlgItemTextA(dlg, IDC_IO_DESCRIPTION, f.Description.c_str());
+    SetDlgItemTextA(dlg, IDC_IO_REGISTERNO, f.RegisterNo.c_str());
+    for (const char* type : kRegisterTypes)
+        SendDlgItemMessageA(dlg, IDC_IO_TYPE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(type));
+    SendDlgItemMessageW(dlg, IDC_IO_TYPE, CB_SETCURSEL, f.RegisterType == 1 ? 1 : 0, 0);
+    SetDlgItemTextA(dlg, IDC_IO_TAGNAME, f.TagName.c_str());
+}
+
+void ReadRegister(HWND dlg, TfrmIOSetting& logic) {
+    TRegisterFields& f = logic.Fields;
+    f.Description = ItemText(dlg, IDC_IO_DESCRIPTION);
+    f.RegisterNo = ItemText(dlg, IDC_IO_REGISTERNO);
+    f.RegisterType = SendDlgItemMessageW(dlg, IDC_IO_TYPE, CB_GETCURSEL, 0, 0) == 1 ? 1 : 0;
+    f.TagName = ItemText(dlg, IDC_IO_TAGNAME);
+}
+
+// Both dialogs: filled from the logic's fields; OK copies the controls back and closes only when the
+// logic's check agrees.
+template <class Logic, void (*Fill)(HWND, const Logic&), void (*Read)(HWND, Logic&)>
+INT_PTR CALLBACK SettingProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_INITDIALOG) {
         SetWindowLongPtrW(dlg, DWLP_USER, lp);
-        logic = reinterpret_cast<TfrmIOSetting*>(lp);
-        const TRegisterFields& f = logic->Fields;
-        SetDlgItemTextA(dlg, IDC_IO_DESCRIPTION, f.Description.c_str());
-        SetDlgItemTextA(dlg, IDC_IO_REGISTERNO, f.RegisterNo.c_str());
-        for (const char* type : kRegisterTypes)
-            SendDlgItemMessageA(dlg, IDC_IO_TYPE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(type));
-        SendDlgItemMessageW(dlg, IDC_IO_TYPE, CB_SETCURSEL, f.RegisterType == 1 ? 1 : 0, 0);
-        SetDlgItemTextA(dlg, IDC_IO_TAGNAME, f.TagName.c_str());
+        Fill(dlg, *reinterpret_cast<Logic*>(lp));
         return TRUE;
     }
-    case WM_COMMAND:
-        if (LOWORD(wp) == IDOK) {
-            TRegisterFields& f = logic->Fields;
-            f.Description = ItemText(dlg, IDC_IO_DESCRIPTION);
-            f.RegisterNo = ItemText(dlg, IDC_IO_REGISTERNO);
-            f.RegisterType = SendDlgItemMessageW(dlg, IDC_IO_TYPE, CB_GETCURSEL, 0, 0) == 1 ? 1 : 0;
-            f.TagName = ItemText(dlg, IDC_IO_TAGNAME);
-            if (logic->bbOKClick()) EndDialog(dlg, IDOK);
-            return TRUE;
-        }
-        if (LOWORD(wp) == IDCANCEL) {
-            EndDialog(dlg, IDCANCEL);
-            return TRUE;
-        }
-        return FALSE;
+    if (msg != WM_COMMAND) return FALSE;
+    auto* logic = reinterpret_cast<Logic*>(GetWindowLongPtrW(dlg, DWLP_USER));
+    switch (LOWORD(wp)) {
+    case IDOK:
+        Read(dlg, *logic);
+        if (logic->bbOKClick()) EndDialog(dlg, IDOK);
+        return TRUE;
+    case IDCANCEL:
+        EndDialog(dlg, IDCANCEL);
+        return TRUE;
     default:
         return FALSE;
     }
@@ -113,12 +103,14 @@ INT_PTR CALLBACK RegisterProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 }  // namespace
 
 bool TSettingDialogsView::ShowDeviceSetting(TfrmDeviceSetting& dialog) {
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DEVICESETTING), owner_(), DeviceProc,
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DEVICESETTING), owner_(),
+                           SettingProc<TfrmDeviceSetting, FillDevice, ReadDevice>,
                            reinterpret_cast<LPARAM>(&dialog)) == IDOK;
 }
 
 bool TSettingDialogsView::ShowIOSetting(TfrmIOSetting& dialog) {
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_IOSETTING), owner_(), RegisterProc,
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_IOSETTING), owner_(),
+                           SettingProc<TfrmIOSetting, FillRegister, ReadRegister>,
                            reinterpret_cast<LPARAM>(&dialog)) == IDOK;
 }
 
