@@ -1,0 +1,148 @@
+// The main window put together: its views, the configuration, the run controller, the tray and the
+// OPC pulse, wired to one another; then the message loop.
+#include "shell/win32/Application.h"
+
+#include "acquisition/ModBusObjList.h"
+#include "acquisition/win32/SimulateDialog.h"
+#include "config/Configuration.h"
+#include "config/win32/RegistryRunKey.h"
+#include "config/win32/SettingDialogsView.h"
+#include "config/win32/SettingsPageView.h"
+#include "resource.h"
+#include "shell/Main.h"
+#include "shell/RunController.h"
+#include "shell/win32/InstanceGuard.h"
+#include "shell/win32/MainWindow.h"
+#include "shell/win32/PasswordDialog.h"
+#include "shell/win32/RunView.h"
+#include "shell/win32/TrayIcon.h"
+#include "tags/DataPoints.h"
+#include "tags/TagTable.h"
+#ifdef TW_HAVE_OPC
+#include "opc/ValueConvert.h"
+#include "opc/server/ServerSlots.h"
+#endif
+
+namespace tw {
+
+int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs) {
+    TMainWindow window(instance);
+    if (!window.CreateWindows()) return 1;
+    TSettingsPageView settingsView(window.Page(tstSettings),
+                                   [&window] { return window.ActivePage() == tstSettings; });
+    TSettingDialogsView dialogs([&window] { return window.Handle(); });
+    TRegistryRunKey runKey;
+    const std::string folder = ExecutableFolder();
+
+    // The configuration needs the main window's connection and log; the main window's creation needs the
+    // configuration's load: the hooks reach it through this pointer, set before the window starts.
+    TConfiguration* config = nullptr;
+    TRunController* runner = nullptr;
+    TMainHooks hooks;
+    hooks.StartScanning = [&runner] { runner->bbnStartClick(); };
+    hooks.StopScanning = [&runner] { runner->bbnStopClick(); };
+    hooks.CreateDeviceList = [] { DeviceList.Clear(); };
+    hooks.LoadSettings = [&config](bool afterSave) { config->LoadSettings(afterSave); };
+    hooks.SetGridTitles = [&config] { config->Page().SetGridTitles(); };
+    hooks.BuildTagTable = [&config] { config->BuildTagTable(); };
+    hooks.HasDevices = [] { return DeviceList.Count() > 0; };
+    hooks.FreeDataPoints = [] { FreeDataPoints(); };
+    hooks.FreeDeviceList = [] { DeviceList.Clear(); };  // each device stops its poll thread as it goes
+    hooks.ReleaseTagArrays = [] {
+        TagDevice.clear();
+        TagRegister.clear();
+    };
+    TfrmMain form(window, libs.DataAccess(), libs.General(), folder, hooks);
+
+    TConfigurationHooks configHooks;
+    configHooks.Start = [&runner] { runner->bbnStartClick(); };
+    configHooks.Stop = [&runner] { runner->bbnStopClick(); };
+    configHooks.WriteLog = [&form](const std::string& text) { form.WriteLog(text); };
+    configHooks.SetCaption = [&window](const std::string& caption) { window.SetCaption(caption); };
+    configHooks.HideMainWindow = [&window] { window.HideMainWindow(); };
+    configHooks.SetLogToFile = [&form](bool on) { form.Log().SetLogToFile(on); };
+    configHooks.SetHideOnStartup = [&form](bool on) { form.HideOnStartup = on; };
+    TConfiguration configuration({libs.DataAccess(), [&form] { return form.Connection(); }, libs.General(),
+                                  libs.Security(), runKey, settingsView, settingsView, dialogs, DeviceList, folder,
+                                  form.SelectedGridRow},
+                                 configHooks);
+    config = &configuration;
+    settingsView.Attach(configuration);
+    window.SetPageHandler(tstSettings, [&settingsView](UINT msg, WPARAM wp, LPARAM lp) {
+        return settingsView.OnPageMessage(msg, wp, lp);
+    });
+
+    constexpr UINT kTrayMessage = WM_APP + 1;
+    TTrayIcon tray(instance, window.Handle(), kTrayMessage);
+    tray.Add();
+    TRunView runView(instance, window.Handle(), tray,
+                     {GetDlgItem(window.Page(tstMonitor), IDC_BBNSTART), GetDlgItem(window.Page(tstMonitor), IDC_BBNSTOP),
+                      GetDlgItem(window.Page(tstSettings), IDC_CBXSTARTPOLLING)});
+    TPasswordDlg password(instance, window.Handle());
+    TSimulateDialog simulate(instance, window.Handle());
+    TRunHooks runHooks;
+    runHooks.RefreshTagValues = [&configuration] { configuration.Page().RefreshTagValues(); };
+    runHooks.ProtectSettings = [&configuration] { return configuration.Settings().ProtectSettings(); };
+    runHooks.PasswordMatches = [&configuration](const std::string& typed) {
+        return configuration.Settings().PasswordMatches(typed);
+    };
+#ifdef TW_HAVE_OPC
+    runHooks.PulseServers = [] { opc::PulseServers(opc::NowLocalDateTime()); };
+#endif
+    TRunController run(window, runView, password, libs.General(), form.Log(), DeviceList, runHooks);
+    runner = &run;
+    window.SetPageHandler(tstMonitor, [&run](UINT msg, WPARAM wp, LPARAM) {
+        if (msg != WM_COMMAND || HIWORD(wp) != BN_CLICKED) return false;
+        switch (LOWORD(wp)) {
+        case IDC_BBNHIDE: run.bbnHideClick(); return true;
+        case IDC_BBNABOUT: run.bbnAboutClick(); return true;
+        default: return false;
+        }
+    });
+    settingsView.OnStartPolling = [&run](bool) { run.cbxStartPollingClick(); };
+    settingsView.OnSimulate = [&configuration, &simulate] {
+        const TSettingsPage& page = configuration.Page();
+        TSimulateSelection selection;
+        const int row = page.SelectedRow();
+        const auto& grid = page.Grid();
+        if (row >= 1 && row < static_cast<int>(grid.size()) && !grid[static_cast<std::size_t>(row)][colNo].empty()) {
+            selection.Row = row;
+            selection.TagName = grid[static_cast<std::size_t>(row)][colTagName];
+            selection.TagValue = grid[static_cast<std::size_t>(row)][colTagValue];
+        }
+        selection.Device = page.DisplayedDevice();
+        selection.DeviceIndex = page.DisplayedDeviceIndex();
+        selection.ShowTagValue = [&configuration](int tag, uint16_t value) {
+            configuration.Page().ShowTagValue(tag, value);
+        };
+        SimulatePortClick(selection, simulate);
+    };
+    window.OnTimer = [&run](int timer) { return run.TimerTick(timer); };
+    window.OnPageChange = [&run](int page) { run.pclMainChange(page); };
+    window.OnOtherMessage = [&](UINT msg, WPARAM wp, LPARAM lp) {
+        if (msg == kTrayMessage) {
+            switch (tray.HandleCallback(wp, lp)) {
+            case TTrayCommand::Show: run.tniIconClick(); break;
+            case TTrayCommand::About: run.About1Click(); break;
+            case TTrayCommand::Exit: run.E1Click(); break;
+            default: break;
+            }
+            return true;
+        }
+        if (msg == TTrayIcon::TaskbarCreatedMessage()) return tray.Restore();
+        return false;
+    };
+    window.Start(form);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (!window.PreTranslate(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    // The loop also ends when the last COM client lets go: the window goes without the close steps.
+    window.DestroyIfAlive();
+    return static_cast<int>(msg.wParam);
+}
+
+}  // namespace tw
