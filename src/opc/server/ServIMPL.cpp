@@ -46,6 +46,9 @@ TDA2::TDA2(int slot, IServerLifetime* lifetime) : startTime_(NowLocalDateTime())
     if (lifetime_) lifetime_->ObjectCreated();
     privateGroups_.reserve(kInitialGroupCapacity);
     publicGroups_.reserve(kInitialGroupCapacity);
+    // One sink at a time; the connection point holds the reference.
+    connections_.AddPoint(IID_IOPCShutdown, 1,
+                          [this](IUnknown* sink, bool connected) { shutdownSink_ = connected ? sink : nullptr; });
     ServerSlots[slot_] = this;
     UpdateServerConsole();
 }
@@ -69,7 +72,18 @@ void* TDA2::FindInterface(REFIID riid) {
                          {IID_IDA2, static_cast<IDA2*>(this)},
                          {IID_IDispatch, static_cast<IDA2*>(this)},
                          {IID_IProvideClassInfo, static_cast<IProvideClassInfo*>(this)},
-                         {IID_ISupportErrorInfo, static_cast<ISupportErrorInfo*>(this)}});
+                         {IID_ISupportErrorInfo, static_cast<ISupportErrorInfo*>(this)},
+                         {IID_IOPCItemProperties, static_cast<IOPCItemProperties*>(&itemProps_)},
+                         {IID_IConnectionPointContainer, static_cast<IConnectionPointContainer*>(&connections_)},
+                         {IID_IOPCBrowseServerAddressSpace, static_cast<IOPCBrowseServerAddressSpace*>(this)},
+                         {IID_IOPCCommon, static_cast<IOPCCommon*>(&common_)}});
+}
+
+void TDA2::DisconnectClients() {
+    AddRef();
+    connections_.DisconnectPoints();
+    CoDisconnectObject(static_cast<IOPCServer*>(this), 0);
+    Release();
 }
 
 // ---- group lists ----
@@ -142,7 +156,6 @@ HRESULT TDA2::GenerateGroupName(std::string& name) const {
 HRESULT TDA2::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate, OPCHANDLE hClientGroup,
                        LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD dwLCID, OPCHANDLE* phServerGroup,
                        DWORD* pRevisedUpdateRate, REFIID riid, LPUNKNOWN* ppUnk) {
-    (void)riid;  // the group's IUnknown is returned whatever is asked for
     if (ppUnk) *ppUnk = nullptr;
     if (!phServerGroup || !pRevisedUpdateRate || !ppUnk) return E_INVALIDARG;
     *phServerGroup = 0;
@@ -162,8 +175,8 @@ HRESULT TDA2::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate
     *pRevisedUpdateRate = group->UpdateRate();
     const HRESULT hr = *pRevisedUpdateRate == dwRequestedUpdateRate ? S_OK : OPC_S_UNSUPPORTEDRATE;
     UpdateServerConsole();
-    group->AddRef();
-    *ppUnk = group->Unknown();
+    // An unsupported riid is not refused: the group's IUnknown is returned then.
+    *ppUnk = group->InterfaceOrUnknown(riid);
     return hr;
 }
 

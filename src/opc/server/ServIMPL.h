@@ -9,6 +9,10 @@
 #include "opc/ComObject.h"
 #include "opc/groups/GroupUnit.h"
 #include "opc/groups/OPCRemovedGroupUnit.h"
+#include "opc/server/BrowseIMPL.h"
+#include "opc/server/ConnectionPoint.h"
+#include "opc/server/IOPCCommonUnit.h"
+#include "opc/server/ItemPropIMPL.h"
 
 namespace tw::opc {
 
@@ -29,7 +33,7 @@ public:
 // What a creation answers when all server slots are taken.
 constexpr HRESULT kNoFreeServerSlot = E_OUTOFMEMORY;
 
-class TDA2 final : public TComObject<IOPCServer, IDA2, IProvideClassInfo, ISupportErrorInfo> {
+class TDA2 final : public TComObject<IOPCServer, IDA2, IProvideClassInfo, ISupportErrorInfo, TOPCBrowse> {
 public:
     // Creates a server object in the lowest free slot and queries it for riid; lifetime (optional)
     // hears of its creation and, after it has left its slot, of its destruction.
@@ -73,6 +77,12 @@ public:
     double LastUpdateTime() const { return lastUpdateTime_; }
     void SetLastUpdateTime(double t) { lastUpdateTime_ = t; }
     int Slot() const { return slot_; }
+    // The sink advised on the IOPCShutdown connection point, or null; no reference of its own.
+    IUnknown* ShutdownSink() const { return shutdownSink_; }
+    const TIOPCCommon& Common() const { return common_; }
+    // Cuts off every client, also one that holds only a connection point (it keeps this object
+    // alive); the object ends here unless an in-process holder remains.
+    void DisconnectClients();
 
 private:
     TDA2(int slot, IServerLifetime* lifetime);
@@ -87,6 +97,10 @@ private:
     double lastUpdateTime_ = 0.0;
     int slot_;
     IServerLifetime* lifetime_;
+    TIOPCCommon common_{static_cast<IOPCServer*>(this)};
+    TOPCItemProp itemProps_{static_cast<IOPCServer*>(this)};
+    TConnectionPointContainer connections_{static_cast<IOPCServer*>(this)};
+    IUnknown* shutdownSink_ = nullptr;
 };
 
 }  // namespace tw::opc

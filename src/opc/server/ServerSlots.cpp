@@ -48,11 +48,8 @@ void PulseServers(double now) {
 
 void DisconnectAllServers() {
     for (int i = kServerSlotCount - 1; i >= 0; --i) {
-        TDA2* server = ServerSlots[i];
-        if (!server) continue;
-        server->AddRef();
-        CoDisconnectObject(static_cast<IOPCServer*>(server), 0);
-        server->Release();
+        // Also cuts clients that hold a connection point, which would keep the object past COM's end.
+        if (TDA2* server = ServerSlots[i]) server->DisconnectClients();
     }
 }
 

@@ -20,7 +20,9 @@
 #include "tags/TagTable.h"
 #ifdef TW_HAVE_OPC
 #include "opc/ValueConvert.h"
+#include "opc/server/ServerConsoleView.h"
 #include "opc/server/ServerSlots.h"
+#include "opc/server/ShutDownRequest.h"
 #endif
 
 namespace tw {
@@ -52,6 +54,10 @@ int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs) {
         TagDevice.clear();
         TagRegister.clear();
     };
+#ifdef TW_HAVE_OPC
+    hooks.RequestClientShutdown = [] { opc::RequestShutdownOfEveryClient(); };
+    hooks.CountConnectedClients = [] { return opc::CountConnectedClients(); };
+#endif
     TfrmMain form(window, libs.DataAccess(), libs.General(), folder, hooks);
 
     TConfigurationHooks configHooks;
@@ -88,6 +94,7 @@ int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs) {
     };
 #ifdef TW_HAVE_OPC
     runHooks.PulseServers = [] { opc::PulseServers(opc::NowLocalDateTime()); };
+    runHooks.ShowServerConsole = [&window, &libs] { opc::ShowServerConsole(window.Handle(), libs.General()); };
 #endif
     TRunController run(window, runView, password, libs.General(), form.Log(), DeviceList, runHooks);
     runner = &run;
@@ -100,6 +107,7 @@ int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs) {
         }
     });
     settingsView.OnStartPolling = [&run](bool) { run.cbxStartPollingClick(); };
+    settingsView.OnLocalOpcConsole = [&run] { run.bbnLocalOPCConsoleClick(); };
     settingsView.OnSimulate = [&configuration, &simulate] {
         const TSettingsPage& page = configuration.Page();
         TSimulateSelection selection;

@@ -1,0 +1,180 @@
+#include "opc/server/ConnectionPoint.h"
+
+
+#include <new>
+
+#include "opc/server/EnumCursor.h"
+
+namespace tw::opc {
+namespace {
+
+// The standard enumerators answer S_FALSE when the elements run out; a single element may be asked
+// for without a count.
+template <class Slot, class Deliver>
+HRESULT StandardNext(TEnumCursor& cursor, ULONG celt, Slot* rgelt, ULONG* pceltFetched, size_t count,
+                     Deliver deliver) {
+    ULONG fetched = 0;
+    if (!pceltFetched && celt != 1) return E_POINTER;
+    const HRESULT hr = cursor.Next(celt, rgelt, &fetched, count, S_FALSE, deliver);
+    if (pceltFetched) *pceltFetched = fetched;
+    return hr == ENUM_RAN_OUT ? S_FALSE : hr;
+}
+
+class TEnumConnectionPoints final
+    : public TSnapshotEnumerator<IEnumConnectionPoints, TEnumConnectionPoints, IID_IEnumConnectionPoints> {
+public:
+    static HRESULT Create(const std::vector<IConnectionPoint*>& points, IEnumConnectionPoints** out) {
+        return Make(points, out);
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG celt, IConnectionPoint** rgelt, ULONG* pceltFetched) override {
+        return StandardNext(cursor_, celt, rgelt, pceltFetched, points_.size(), [this](size_t i, IConnectionPoint*& s) {
+            (s = points_[i])->AddRef();
+            return true;
+        });
+    }
+    const std::vector<IConnectionPoint*>& Elements() const { return points_; }
+
+private:
+    friend class TSnapshotEnumerator<IEnumConnectionPoints, TEnumConnectionPoints, IID_IEnumConnectionPoints>;
+    explicit TEnumConnectionPoints(const std::vector<IConnectionPoint*>& points) : points_(points) {
+        for (IConnectionPoint* p : points_) p->AddRef();
+    }
+    ~TEnumConnectionPoints() override {
+        for (IConnectionPoint* p : points_) p->Release();
+    }
+    std::vector<IConnectionPoint*> points_;
+};
+
+class TEnumConnections final : public TSnapshotEnumerator<IEnumConnections, TEnumConnections, IID_IEnumConnections> {
+public:
+    static HRESULT Create(const std::vector<CONNECTDATA>& connections, IEnumConnections** out) {
+        return Make(connections, out);
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG celt, CONNECTDATA* rgelt, ULONG* pceltFetched) override {
+        return StandardNext(cursor_, celt, rgelt, pceltFetched, connections_.size(), [this](size_t i, CONNECTDATA& s) {
+            s = connections_[i];
+            s.pUnk->AddRef();
+            return true;
+        });
+    }
+    const std::vector<CONNECTDATA>& Elements() const { return connections_; }
+
+private:
+    friend class TSnapshotEnumerator<IEnumConnections, TEnumConnections, IID_IEnumConnections>;
+    explicit TEnumConnections(const std::vector<CONNECTDATA>& connections) : connections_(connections) {
+        for (CONNECTDATA& c : connections_) c.pUnk->AddRef();
+    }
+    ~TEnumConnections() override {
+        for (CONNECTDATA& c : connections_) c.pUnk->Release();
+    }
+    std::vector<CONNECTDATA> connections_;
+};
+
+}  // namespace
+
+TConnectionPoint::TConnectionPoint(IConnectionPointContainer& container, REFIID iid, size_t maxSinks,
+                                   TSinkHandler handler)
+    : container_(container), iid_(iid), sinks_(maxSinks, nullptr), handler_(std::move(handler)) {}
+
+TConnectionPoint::~TConnectionPoint() {
+    // The owner is going away with its points: the handler is not told.
+    for (IUnknown*& sink : sinks_) {
+        if (!sink) continue;
+        IUnknown* s = sink;
+        sink = nullptr;
+        s->Release();
+    }
+}
+
+HRESULT TConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
+    *ppv = static_cast<IConnectionPoint*>(this);
+    AddRef();
+    return S_OK;
+}
+
+HRESULT TConnectionPoint::GetConnectionInterface(IID* pIID) {
+    if (!pIID) return E_POINTER;
+    *pIID = iid_;
+    return S_OK;
+}
+
+HRESULT TConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** ppCPC) {
+    if (!ppCPC) return E_POINTER;
+    container_.AddRef();
+    *ppCPC = &container_;
+    return S_OK;
+}
+
+HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
+    if (pdwCookie) *pdwCookie = 0;
+    if (!pUnkSink || !pdwCookie) return E_POINTER;
+    for (size_t i = 0; i < sinks_.size(); ++i) {
+        if (sinks_[i]) continue;
+        if (handler_) handler_(pUnkSink, true);
+        pUnkSink->AddRef();
+        sinks_[i] = pUnkSink;
+        *pdwCookie = static_cast<DWORD>(i + 1);
+        return S_OK;
+    }
+    return CONNECT_E_ADVISELIMIT;
+}
+
+HRESULT TConnectionPoint::Unadvise(DWORD dwCookie) {
+    if (dwCookie == 0 || dwCookie > sinks_.size() || !sinks_[dwCookie - 1]) return CONNECT_E_NOCONNECTION;
+    IUnknown* sink = sinks_[dwCookie - 1];
+    if (handler_) handler_(sink, false);
+    sinks_[dwCookie - 1] = nullptr;
+    sink->Release();
+    return S_OK;
+}
+
+HRESULT TConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
+    if (!ppEnum) return E_POINTER;
+    *ppEnum = nullptr;
+    try {
+        std::vector<CONNECTDATA> connections;
+        for (size_t i = 0; i < sinks_.size(); ++i)
+            if (sinks_[i]) connections.push_back({sinks_[i], static_cast<DWORD>(i + 1)});
+        return TEnumConnections::Create(connections, ppEnum);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+TConnectionPoint& TConnectionPointContainer::AddPoint(REFIID iid, size_t maxSinks, TSinkHandler handler) {
+    points_.push_back(std::make_unique<TConnectionPoint>(*this, iid, maxSinks, std::move(handler)));
+    return *points_.back();
+}
+
+void TConnectionPointContainer::DisconnectPoints() {
+    for (auto& p : points_) CoDisconnectObject(static_cast<IConnectionPoint*>(p.get()), 0);
+}
+
+HRESULT TConnectionPointContainer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+    if (!ppEnum) return E_POINTER;
+    *ppEnum = nullptr;
+    try {
+        std::vector<IConnectionPoint*> points;
+        for (auto& p : points_) points.push_back(p.get());
+        return SUCCEEDED(TEnumConnectionPoints::Create(points, ppEnum)) ? S_OK : E_UNEXPECTED;
+    } catch (const std::bad_alloc&) {
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT TConnectionPointContainer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (!ppCP) return E_POINTER;
+    *ppCP = nullptr;
+    for (auto& p : points_) {
+        if (!IsEqualIID(riid, p->Iid())) continue;
+        p->AddRef();
+        *ppCP = p.get();
+        return S_OK;
+    }
+    return CONNECT_E_NOCONNECTION;
+}
+
+}  // namespace tw::opc

@@ -1,0 +1,193 @@
+#include "opc/server/ItemPropIMPL.h"
+
+#include <oleauto.h>
+
+#include <cstring>
+#include <string>
+
+#include "opc/ComText.h"
+#include "opc/OpcError.h"
+#include "opc/ValueConvert.h"
+#include "tags/DataPoints.h"
+#include "tags/TagTable.h"
+
+namespace tw::opc {
+namespace {
+
+struct TStandardProperty {
+    DWORD id;
+    const char* description;
+    VARTYPE type;
+};
+
+const TStandardProperty kStandardProperties[kStandardPropertyCount] = {
+    {1, "Item Canonical Data Type", VT_I2}, {2, "Item Value", VT_VARIANT},        {3, "Item Quality", VT_I2},
+    {4, "Item Timestamp", VT_DATE},         {5, "Item Access Rights", VT_I4},     {6, "Server Scan Rate", VT_R4}};
+
+constexpr short kQualityGood = 192;
+constexpr LONG kReadable = 1, kWriteable = 2;
+constexpr float kServerScanRate = 6.0f;
+
+// The common opening of all three calls: the tag id of szItemID, or the error to return.
+HRESULT ResolveItem(LPCWSTR szItemID, uint32_t& tagId) {
+    if (!szItemID || !*szItemID) return OPC_E_INVALIDITEMID;
+    tagId = TagIdByName(Narrow(szItemID));
+    return tagId == 0 ? OPC_E_INVALIDITEMID : S_OK;
+}
+
+template <class T>
+T* TaskArray(DWORD count) {
+    void* p = CoTaskMemAlloc(count * sizeof(T));
+    if (p) std::memset(p, 0, count * sizeof(T));
+    return static_cast<T*>(p);
+}
+
+// Fills v with property id of tag tagId; false when the property is not available.
+bool PropertyValue(uint32_t tagId, DWORD id, VARIANT& v) {
+    const uint32_t canonical = TagCanonicalType(tagId);
+    switch (id) {
+        case 1:
+            V_VT(&v) = VT_I2;
+            V_I2(&v) = static_cast<SHORT>(canonical);
+            return true;
+        case 2: return TagValueVariant(tagId, canonical, v);
+        case 3:
+            V_VT(&v) = VT_I2;
+            V_I2(&v) = kQualityGood;
+            return true;
+        case 4:
+            V_VT(&v) = VT_DATE;
+            V_DATE(&v) = NowLocalDateTime();
+            return true;
+        case 5:
+            V_VT(&v) = VT_I4;
+            V_I4(&v) = TagIsWritable(tagId) ? kReadable | kWriteable : kReadable;
+            return true;
+        case 6:
+            V_VT(&v) = VT_R4;
+            V_R4(&v) = kServerScanRate;
+            return true;
+        default:
+            // Another tag's value, shaped by the canonical type of the tag asked about.
+            if (id >= kFirstValuePropertyId && id <= kLastValuePropertyId) return TagValueVariant(id, canonical, v);
+            return false;
+    }
+}
+
+}  // namespace
+
+bool TagValueVariant(uint32_t valueTagId, uint32_t canonicalType, VARIANT& value) {
+    const uint32_t index = valueTagId - FirstTagId;
+    // An id that names no tag (ids below the first wrap far out of range), or data points already
+    // released at close, give nothing.
+    if (index >= static_cast<uint32_t>(TagCount()) || index >= DataPoints.size()) return false;
+    const TRealDataPoint& point = DataPoints[index];
+    if (canonicalType == VT_BSTR) {
+        V_VT(&value) = VT_BSTR;
+        V_BSTR(&value) = SysAllocString(Widen(point.TextValue).c_str());
+    } else if (canonicalType == VT_BOOL) {
+        V_VT(&value) = VT_BOOL;
+        V_BOOL(&value) = point.BoolValue ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+        V_VT(&value) = VT_UI2;
+        V_UI2(&value) = point.Value.load(std::memory_order_relaxed);
+    }
+    return true;
+}
+
+HRESULT TOPCItemProp::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                               LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) {
+    uint32_t tagId = 0;
+    const HRESULT check = ResolveItem(szItemID, tagId);
+    if (FAILED(check)) return check;
+    if (!pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes) return E_INVALIDARG;
+    *pdwCount = 0;
+    auto* ids = TaskArray<DWORD>(kPropertyCount);
+    auto* descriptions = TaskArray<LPWSTR>(kPropertyCount);
+    auto* types = TaskArray<VARTYPE>(kPropertyCount);
+    bool ok = ids && descriptions && types;
+    for (DWORD i = 0; ok && i < kPropertyCount; ++i) {
+        const bool own = i == kStandardPropertyCount;
+        ids[i] = own ? tagId : kStandardProperties[i].id;
+        types[i] = own ? static_cast<VARTYPE>(TagCanonicalType(tagId)) : kStandardProperties[i].type;
+        descriptions[i] = TaskStrDup(own ? TagNameById(tagId) : std::string(kStandardProperties[i].description));
+        ok = descriptions[i] != nullptr;
+    }
+    if (!ok) {
+        if (descriptions)
+            for (DWORD i = 0; i < kPropertyCount; ++i) CoTaskMemFree(descriptions[i]);
+        CoTaskMemFree(ids);
+        CoTaskMemFree(descriptions);
+        CoTaskMemFree(types);
+        *ppPropertyIDs = nullptr;
+        *ppDescriptions = nullptr;
+        *ppvtDataTypes = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    *pdwCount = kPropertyCount;
+    *ppPropertyIDs = ids;
+    *ppDescriptions = descriptions;
+    *ppvtDataTypes = types;
+    return S_OK;
+}
+
+HRESULT TOPCItemProp::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
+                                        HRESULT** ppErrors) {
+    if (!szItemID || !*szItemID) return OPC_E_INVALIDITEMID;
+    if (dwCount == 0 || !pdwPropertyIDs || !ppvData || !ppErrors) return E_INVALIDARG;
+    uint32_t tagId = 0;
+    const HRESULT check = ResolveItem(szItemID, tagId);
+    if (FAILED(check)) return check;
+    auto* values = TaskArray<VARIANT>(dwCount);  // zero-filled: VT_EMPTY
+    auto* errors = TaskArray<HRESULT>(dwCount);
+    if (!values || !errors) {
+        CoTaskMemFree(values);
+        CoTaskMemFree(errors);
+        *ppvData = nullptr;
+        *ppErrors = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    HRESULT result = S_OK;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        errors[i] = PropertyValue(tagId, pdwPropertyIDs[i], values[i]) ? S_OK : OPC_E_INVALID_PID;
+        if (FAILED(errors[i])) result = S_FALSE;
+    }
+    *ppvData = values;
+    *ppErrors = errors;
+    return result;
+}
+
+HRESULT TOPCItemProp::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppszNewItemIDs,
+                                    HRESULT** ppErrors) {
+    if (!szItemID || !*szItemID) return OPC_E_INVALIDITEMID;
+    if (dwCount == 0 || !pdwPropertyIDs || !ppszNewItemIDs || !ppErrors) return E_INVALIDARG;
+    uint32_t tagId = 0;
+    const HRESULT check = ResolveItem(szItemID, tagId);
+    if (FAILED(check)) return check;
+    auto* itemIds = TaskArray<LPWSTR>(dwCount);
+    auto* errors = TaskArray<HRESULT>(dwCount);
+    bool ok = itemIds && errors;
+    HRESULT result = S_OK;
+    const std::wstring own(szItemID);
+    for (DWORD i = 0; ok && i < dwCount; ++i) {
+        const bool isOwn = pdwPropertyIDs[i] == tagId;
+        itemIds[i] = TaskStrDup(isOwn ? own : std::wstring());
+        errors[i] = isOwn ? S_OK : OPC_E_INVALID_PID;
+        if (!isOwn) result = S_FALSE;
+        ok = itemIds[i] != nullptr;
+    }
+    if (!ok) {
+        if (itemIds)
+            for (DWORD i = 0; i < dwCount; ++i) CoTaskMemFree(itemIds[i]);
+        CoTaskMemFree(itemIds);
+        CoTaskMemFree(errors);
+        *ppszNewItemIDs = nullptr;
+        *ppErrors = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    *ppszNewItemIDs = itemIds;
+    *ppErrors = errors;
+    return result;
+}
+
+}  // namespace tw::opc
