@@ -11,6 +11,15 @@ std::string HexCode(HRESULT hr) {
     return buf;
 }
 
+std::string UtcText(const FILETIME& ft) {
+    SYSTEMTIME st;
+    if (!FileTimeToSystemTime(&ft, &st)) return "";
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", st.wYear, st.wMonth, st.wDay, st.wHour,
+                  st.wMinute, st.wSecond, st.wMilliseconds);
+    return buf;
+}
+
 std::string JsonEscape(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {

@@ -20,6 +20,8 @@ struct TResult {
 };
 
 std::string HexCode(HRESULT hr);
+// "yyyy-mm-ddThh:mm:ss.mmmZ", or empty for a time that cannot be converted.
+std::string UtcText(const FILETIME& ft);
 std::string JsonEscape(const std::string& text);
 
 // Human-readable lines, or the JSON document {"server":..., "ok":..., "results":[...]}.

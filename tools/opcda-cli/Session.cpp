@@ -11,15 +11,6 @@ namespace {
 using opc::Narrow;
 using opc::Widen;
 
-std::string UtcText(const FILETIME& ft) {
-    SYSTEMTIME st;
-    if (!FileTimeToSystemTime(&ft, &st)) return "";
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", st.wYear, st.wMonth, st.wDay, st.wHour,
-                  st.wMinute, st.wSecond, st.wMilliseconds);
-    return buf;
-}
-
 const char* StateName(OPCSERVERSTATE s) {
     switch (s) {
         case OPC_STATUS_RUNNING: return "running";

@@ -28,6 +28,13 @@ public:
     TSession& operator=(const TSession&) = delete;
 
     TResult Run(const TCommand& command);
+    // The server's text for hr; empty for S_OK.
+    std::string ServerText(HRESULT hr);
+    // The group this session added under that name, or null.
+    IUnknown* Group(const std::string& name) const {
+        auto it = groups_.find(name);
+        return it == groups_.end() ? nullptr : it->second.unknown;
+    }
 
 private:
     TResult Status();
@@ -35,7 +42,6 @@ private:
     TResult AddGroup(const TCommand& c);
     TResult RemoveGroup(const TCommand& c);
     TResult ErrorText(const TCommand& c);
-    std::string ServerText(HRESULT hr);
 
     IOPCServer* server_;
     struct TGroupRef {

@@ -10,8 +10,12 @@
 #include <vector>
 
 #include "OPCDA.h"
+#include "AddressSpaceCommands.h"
+#include "ItemCommands.h"
 #include "Output.h"
 #include "Session.h"
+#include "ShutdownSink.h"
+#include "SubscribeCommand.h"
 #include "opc/ComText.h"
 
 namespace {
@@ -20,25 +24,42 @@ using tw::opcda_cli::TCommand;
 using tw::opcda_cli::TResult;
 
 const char kUsage[] =
-    "usage: opcda-cli [--json] SERVER COMMAND [ARGS]...\n"
+    "usage: opcda-cli [--json] [--shutdown-sink[=SECONDS]] SERVER COMMAND [ARGS]...\n"
     "  SERVER     ProgID (e.g. VelmoraTarnowick.DA2.1) or CLSID in braces\n"
     "  status                         server status\n"
     "  groups                         names of the groups of this connection\n"
     "  add-group NAME [--rate MS] [--deadband PERCENT] [--inactive]\n"
     "  remove-group NAME [--force] [--keep]   (--keep: still hold the group while removing)\n"
-    "  error CODE                     the server's text for a result code (0x... or decimal)\n";
+    "  error CODE                     the server's text for a result code (0x... or decimal)\n"
+    "  add GROUP ITEM[,ITEM...] [--inactive]   add items by name to a group added before\n"
+    "  read GROUP [--cache]           read every item added to GROUP (from the device unless --cache)\n"
+    "  write GROUP ITEM=VALUE[,...]   write items added before (whole numbers as VT_I4, else text)\n"
+    "  browse [--filter PATTERN] [--access N] [--type VT]   item names (PATTERN: * ? [a-z] [!x])\n"
+    "  properties ITEM                every property of ITEM: id, description, type, value\n"
+    "  subscribe ITEM[,ITEM...] [--rate MS] [--duration SECONDS]   print every data change until\n"
+    "                                 stopped or for SECONDS (--json: one JSON object per line)\n"
+    "  --shutdown-sink: after the commands, wait (600 s or SECONDS) for the server's shutdown request,\n"
+    "                   print its reason and let go\n";
 
 bool ParseCommands(const std::vector<std::string>& words, std::vector<TCommand>& commands) {
     size_t i = 0;
     while (i < words.size()) {
         size_t positional = 0;
-        if (!tw::opcda_cli::IsCommand(words[i], &positional)) return false;
+        if (!tw::opcda_cli::IsCommand(words[i], &positional) && !tw::opcda_cli::IsItemCommand(words[i], &positional) &&
+            !tw::opcda_cli::IsAddressSpaceCommand(words[i], &positional) &&
+            !tw::opcda_cli::IsSubscribeCommand(words[i], &positional))
+            return false;
         TCommand c;
         c.name = words[i++];
-        while (i < words.size() && !tw::opcda_cli::IsCommand(words[i], nullptr)) {
+        while (i < words.size() && !tw::opcda_cli::IsCommand(words[i], nullptr) &&
+               !tw::opcda_cli::IsItemCommand(words[i], nullptr) &&
+               !tw::opcda_cli::IsAddressSpaceCommand(words[i], nullptr) &&
+               !tw::opcda_cli::IsSubscribeCommand(words[i], nullptr)) {
             const std::string& w = words[i++];
             if (w.rfind("--", 0) == 0 && w.size() > 2) {
-                const bool takesValue = w == "--rate" || w == "--deadband";
+                const bool takesValue =
+                    w == "--rate" || w == "--deadband" || tw::opcda_cli::AddressSpaceOptionTakesValue(w) ||
+                    tw::opcda_cli::SubscribeOptionTakesValue(w);
                 if (takesValue && i >= words.size()) return false;
                 c.options[w] = takesValue ? words[i++] : "";
             } else {
@@ -72,6 +93,8 @@ int wmain(int argc, wchar_t** argv) {
         json = true;
         words.erase(words.begin());
     }
+    int sinkSeconds = -1;  // no sink
+    if (!words.empty() && tw::opcda_cli::ParseShutdownSinkOption(words[0], &sinkSeconds)) words.erase(words.begin());
     std::vector<TCommand> commands;
     if (words.size() < 2 || !ParseCommands({words.begin() + 1, words.end()}, commands)) {
         std::fputs(kUsage, stderr);
@@ -95,8 +118,22 @@ int wmain(int argc, wchar_t** argv) {
     } else {
         {
             tw::opcda_cli::TSession session(opc);
+            tw::opcda_cli::TItemCommands items(session);
+            tw::opcda_cli::TAddressSpaceCommands space(session, opc);
             for (const TCommand& c : commands) {
-                results.push_back(session.Run(c));
+                if (tw::opcda_cli::IsSubscribeCommand(c.name, nullptr)) {
+                    results.push_back(tw::opcda_cli::RunSubscribe(session, items, c, json));
+                    if (FAILED(results.back().hr)) code = 1;
+                    continue;
+                }
+                results.push_back(tw::opcda_cli::IsItemCommand(c.name, nullptr)           ? items.Run(c)
+                                  : tw::opcda_cli::IsAddressSpaceCommand(c.name, nullptr) ? space.Run(c)
+                                                                                          : session.Run(c));
+                if (FAILED(results.back().hr)) code = 1;
+            }
+            // Groups added above are held while waiting.
+            if (sinkSeconds >= 0) {
+                results.push_back(tw::opcda_cli::AwaitShutdownRequest(opc, sinkSeconds, !json));
                 if (FAILED(results.back().hr)) code = 1;
             }
         }

@@ -2,26 +2,64 @@
 
 #include <new>
 
+#include "opc/ComText.h"
+#include "opc/Guids.h"
+#include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "opc/server/ServIMPL.h"
 #include "opc/server/ServerSlots.h"
+#include "opc/server/TypeLibInfo.h"
 
 namespace tw::opc {
+namespace {
+
+constexpr int kCloneNameAttempts = 10;
+
+}  // namespace
 
 TOPCGroup* TOPCGroup::Create(TDA2* server, TGroupList* ownerList) {
     return new (std::nothrow) TOPCGroup(server, ownerList);
 }
 
-TOPCGroup::~TOPCGroup() { LeaveServer(); }
+TOPCGroup::~TOPCGroup() {
+    sink_ = nullptr;
+    LeaveServer();
+    items_.Clear();
+    pending_.clear();  // without callbacks
+    connectionPoint_.ReleaseSinks();
+}
 
 void* TOPCGroup::FindInterface(REFIID riid) {
-    return LookUp(riid, {{IID_IOPCGroup, static_cast<IOPCGroup*>(this)},
+    return LookUp(riid, {{IID_IOPCAsyncIO2, static_cast<IOPCAsyncIO2*>(this)},
+                         {IID_IConnectionPointContainer, static_cast<IConnectionPointContainer*>(this)},
+                         {IID_IOPCSyncIO, static_cast<IOPCSyncIO*>(this)},
+                         {IID_IOPCGroupStateMgt, static_cast<IOPCGroupStateMgt*>(this)},
+                         {IID_IOPCItemMgt, static_cast<IOPCItemMgt*>(this)},
+                         {IID_IOPCGroup, static_cast<IOPCGroup*>(this)},
+                         {IID_IProvideClassInfo, static_cast<IProvideClassInfo*>(this)},
                          {IID_ISupportErrorInfo, static_cast<ISupportErrorInfo*>(this)}});
 }
 
-HRESULT TOPCGroup::InterfaceSupportsErrorInfo(REFIID riid) {
-    return IsEqualIID(riid, IID_IOPCGroup) ? S_OK : S_FALSE;
+IUnknown* TOPCGroup::InterfaceOrUnknown(REFIID riid) {
+    void* itf = FindInterface(riid);
+    AddRef();
+    return static_cast<IUnknown*>(itf ? itf : Unknown());
 }
+
+HRESULT TOPCGroup::InterfaceSupportsErrorInfo(REFIID riid) {
+    for (const IID* iid :
+         {&IID_IOPCGroup, &IID_IOPCGroupStateMgt, &IID_IOPCItemMgt, &IID_IOPCSyncIO, &IID_IOPCAsyncIO2})
+        if (IsEqualIID(riid, *iid)) return S_OK;
+    return S_FALSE;
+}
+
+HRESULT TOPCGroup::GetClassInfo(ITypeInfo** ppTI) {
+    if (!ppTI) return E_INVALIDARG;
+    *ppTI = TypeInfoOf(CLSID_OPCGroup);
+    return *ppTI ? S_OK : TYPE_E_ELEMENTNOTFOUND;
+}
+
+// ---- state set by the server object ----
 
 void TOPCGroup::InitState(const std::string& name, BOOL active, OPCHANDLE serverHandle, DWORD lcid,
                           float percentDeadband, OPCHANDLE clientHandle, DWORD requestedUpdateRate) {
@@ -47,6 +85,7 @@ void TOPCGroup::SetTimeBias(const LONG* bias) {
 }
 
 void TOPCGroup::CopyTo(TOPCGroup& target) const {
+    target.sink_ = nullptr;
     target.serverHandle_ = NextGroupHandle();
     target.clientHandle_ = clientHandle_;
     target.updateRate_ = updateRate_;
@@ -54,14 +93,18 @@ void TOPCGroup::CopyTo(TOPCGroup& target) const {
     target.timeBias_ = timeBias_;
     target.percentDeadband_ = percentDeadband_;
     target.active_ = FALSE;
+    try {
+        target.items_.Reserve(items_.Count());
+        for (const auto& item : items_) target.items_.Append(item->CopyForClone());
+    } catch (const std::bad_alloc&) {
+        // The clone keeps the items copied so far.
+    }
 }
-
-void TOPCGroup::Pulse(double now) { (void)now; }
 
 void TOPCGroup::LeaveServer() {
     TDA2* server = server_;
     server_ = nullptr;
-    if (server) server->GroupDestroyed(*ownerList_, serverHandle_);
+    if (server && ownerList_) server->GroupDestroyed(*ownerList_, serverHandle_);
 }
 
 void TOPCGroup::End() {
@@ -71,6 +114,118 @@ void TOPCGroup::End() {
     // object that no longer belongs to any server.
     CoDisconnectObject(Unknown(), 0);
     Release();
+}
+
+double TOPCGroup::LastUpdateTime() const { return server_ ? server_->LastUpdateTime() : NowLocalDateTime(); }
+
+void TOPCGroup::ActivationReset() {
+    ItemsTouched();
+    for (const auto& item : items_) item->LastSeenQuality = kQualityForceReport;
+    elapsed_ = updateRate_;
+}
+
+// ---- connection point ----
+
+void TOPCGroup::SinkAdvised(IUnknown* sink) {
+    sink_ = sink;
+    if (active_) ActivationReset();
+}
+
+// Any unadvise ends the group's callbacks, even while other sinks stay advised.
+void TOPCGroup::SinkUnadvised() { sink_ = nullptr; }
+
+HRESULT TOPCGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+    if (!ppEnum) return E_POINTER;
+    try {
+        return TConnectionPointEnumerator::Create({&connectionPoint_}, ppEnum);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT TOPCGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (!ppCP) return E_POINTER;
+    *ppCP = nullptr;
+    if (!IsEqualIID(riid, IID_IOPCDataCallback)) return CONNECT_E_NOCONNECTION;
+    connectionPoint_.AddRef();
+    *ppCP = &connectionPoint_;
+    return S_OK;
+}
+
+// ---- IOPCGroupStateMgt ----
+
+HRESULT TOPCGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+                            FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
+                            OPCHANDLE* phServerGroup) {
+    if (ppName) *ppName = nullptr;
+    if (!pUpdateRate || !pActive || !ppName || !pTimeBias || !pPercentDeadband || !pLCID || !phClientGroup ||
+        !phServerGroup)
+        return E_INVALIDARG;
+    LPWSTR name = TaskStrDup(name_);
+    if (!name) return E_OUTOFMEMORY;
+    *pUpdateRate = updateRate_;
+    *pActive = active_;
+    *ppName = name;
+    *pTimeBias = timeBias_;
+    *pPercentDeadband = percentDeadband_;
+    *pLCID = lcid_;
+    *phClientGroup = clientHandle_;
+    *phServerGroup = serverHandle_;
+    return S_OK;
+}
+
+HRESULT TOPCGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive, LONG* pTimeBias,
+                            FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup) {
+    if (removed_) return E_FAIL;
+    HRESULT hr = S_OK;
+    if (pRequestedUpdateRate) {
+        updateRate_ = ReviseUpdateRate(*pRequestedUpdateRate);
+        elapsed_ = 0;
+        if (updateRate_ != *pRequestedUpdateRate) hr = OPC_S_UNSUPPORTEDRATE;
+    }
+    if (pTimeBias) timeBias_ = *pTimeBias;
+    if (pPercentDeadband) percentDeadband_ = *pPercentDeadband;
+    if (pLCID) lcid_ = *pLCID;
+    if (phClientGroup) clientHandle_ = *phClientGroup;
+    if (pRevisedUpdateRate) *pRevisedUpdateRate = updateRate_;
+    if (pActive) {
+        if (*pActive && !active_) ActivationReset();
+        active_ = *pActive;
+    }
+    return hr;
+}
+
+HRESULT TOPCGroup::SetName(LPCWSTR szName) {
+    if (removed_) return E_FAIL;
+    const std::string name = Narrow(szName);
+    if (name.empty()) return E_INVALIDARG;
+    if (server_ && TDA2::FindGroupByName(server_->PrivateGroups(), name) >= 0) return OPC_E_DUPLICATENAME;
+    name_ = name;
+    return S_OK;
+}
+
+HRESULT TOPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
+    if (ppUnk) *ppUnk = nullptr;
+    if (!IsEqualIID(riid, IID_IOPCGroupStateMgt) && !IsEqualIID(riid, CLSID_OPCEnumerators)) return E_NOINTERFACE;
+    if (!ppUnk) return E_INVALIDARG;
+    if (!server_) return E_FAIL;  // detached from its server: there is no list to clone into
+    std::string candidate = Narrow(szName);
+    if (!candidate.empty() && server_->GroupNameExists(candidate)) return OPC_E_DUPLICATENAME;
+    for (int appended = 0; server_->GroupNameExists(candidate); ++appended) {
+        if (appended == kCloneNameAttempts) return E_FAIL;
+        candidate += std::to_string(GetTickCount());
+    }
+    IUnknown* clone = nullptr;
+    const HRESULT hr = server_->AddClonedGroup(candidate, *this, &clone);
+    if (FAILED(hr) || !clone) return FAILED(hr) ? hr : E_OUTOFMEMORY;
+    // The caller gets the interface it named, so an in-process caller may use the pointer as such.
+    if (!IsEqualIID(riid, IID_IOPCGroupStateMgt)) {
+        *ppUnk = clone;
+        return S_OK;
+    }
+    const HRESULT qi = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+    clone->Release();
+    return qi;
 }
 
 }  // namespace tw::opc

@@ -1,0 +1,73 @@
+// Asynchronous transactions: a request queued by IOPCAsyncIO2, or a subscription's data change, that
+// waits in its group's pending list for the next update pass.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "OPCDA.h"
+
+namespace tw::opc {
+
+class TOPCGroup;
+
+// Transaction ids (cancel ids): the first one issued in the process is 2; shared by every group.
+DWORD NextTransactionId();
+
+enum class TAsyncKind : uint32_t { Read = 1, Write = 2, Refresh = 3, DataChange = 4 };
+
+// One named item of a request. The position is where the item stood when the request was made; the
+// server handle says which item it was, so a request still reaches that item after a RemoveItems has
+// moved it, and reaches nothing once it has been removed.
+struct TAsyncEntry {
+    uint32_t Position = 0;
+    OPCHANDLE ServerHandle = 0;
+};
+
+struct TAsyncIO2 {
+    TAsyncIO2(TOPCGroup* owner, TAsyncKind k, DWORD source, DWORD clientTransaction)
+        : Group(owner), DataSource(source), Kind(k), ClientTransactionId(clientTransaction),
+          TransactionId(NextTransactionId()) {}
+    ~TAsyncIO2();
+    TAsyncIO2(const TAsyncIO2&) = delete;
+    TAsyncIO2& operator=(const TAsyncIO2&) = delete;
+
+    TOPCGroup* Group;
+    DWORD DataSource;
+    bool Cancelled = false;
+    std::vector<TAsyncEntry> Entries;  // read and write
+    std::vector<VARIANT> Values;       // write: one per entry, VT_EMPTY when the copy failed
+    TAsyncKind Kind;
+    DWORD ClientTransactionId;
+    DWORD TransactionId;
+    // Accepted entries for read and write, changed items for a data change (read from the group's
+    // changed-item buffer, which the transaction does not own).
+    DWORD Count = 0;
+};
+
+// The arrays one callback carries, built before the call and freed after it.
+class TCallbackArrays {
+public:
+    explicit TCallbackArrays(std::size_t count);
+    ~TCallbackArrays();
+    TCallbackArrays(const TCallbackArrays&) = delete;
+    TCallbackArrays& operator=(const TCallbackArrays&) = delete;
+
+    DWORD Count() const { return static_cast<DWORD>(clientHandles.size()); }
+    // S_OK when every quality is good (errors: every error S_OK), else S_FALSE.
+    HRESULT MasterQuality() const;
+    HRESULT MasterError() const;
+    // Keeps the first count entries.
+    void Truncate(std::size_t count);
+
+    std::vector<OPCHANDLE> clientHandles;
+    std::vector<VARIANT> values;
+    std::vector<WORD> qualities;
+    std::vector<FILETIME> timestamps;
+    std::vector<HRESULT> errors;
+};
+
+}  // namespace tw::opc

@@ -1,0 +1,127 @@
+// IOPCAsyncIO2 of the group: requests are queued here and carried out by the next update pass
+// (GroupPulse.cpp), which answers them through the client's IOPCDataCallback.
+#include "opc/groups/GroupUnit.h"
+
+#include <oleauto.h>
+
+#include <new>
+
+#include "opc/OpcError.h"
+#include "opc/groups/TaskArray.h"
+
+namespace tw::opc {
+
+HRESULT TOPCGroup::QueueItems(TAsyncKind kind, DWORD dwCount, const OPCHANDLE* phServer, const VARIANT* pItemValues,
+                              DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) {
+    if (ppErrors) *ppErrors = nullptr;
+    if (!sink_) return CONNECT_E_NOCONNECTION;
+    if (dwCount == 0 || !phServer || !pdwCancelID || !ppErrors) return E_INVALIDARG;
+    if (kind == TAsyncKind::Write && !pItemValues) return E_INVALIDARG;
+    TTaskArray<HRESULT> errors(dwCount);
+    if (!errors) return E_OUTOFMEMORY;
+    std::unique_ptr<TAsyncIO2> t;
+    try {
+        const DWORD source = kind == TAsyncKind::Read ? OPC_DS_DEVICE : 0;
+        t = std::make_unique<TAsyncIO2>(this, kind, source, dwTransactionID);
+        t->Entries.reserve(dwCount);
+        if (kind == TAsyncKind::Write) t->Values.reserve(dwCount);
+        pending_.reserve(pending_.size() + 1);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    *pdwCancelID = t->TransactionId;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        const TOPCItem* item = items_.Find(phServer[i]);
+        if (!item) {
+            errors[i] = OPC_E_INVALIDHANDLE;
+            continue;
+        }
+        errors[i] = S_OK;
+        t->Entries.push_back(TAsyncEntry{item->Position, item->ServerHandle});
+        if (kind != TAsyncKind::Write) continue;
+        VARIANT copy;
+        VariantInit(&copy);
+        // A value that cannot be copied keeps its entry, with an empty value the pass refuses.
+        if (FAILED(VariantCopy(&copy, const_cast<VARIANT*>(&pItemValues[i])))) {
+            VariantInit(&copy);
+            errors[i] = E_FAIL;
+        }
+        t->Values.push_back(copy);
+    }
+    t->Count = static_cast<DWORD>(t->Entries.size());
+    *ppErrors = errors.Release();
+    if (t->Count == 0) return S_FALSE;
+    pending_.push_back(std::move(t));  // room was reserved above
+    return S_OK;
+}
+
+HRESULT TOPCGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
+                        HRESULT** ppErrors) {
+    return QueueItems(TAsyncKind::Read, dwCount, phServer, nullptr, dwTransactionID, pdwCancelID, ppErrors);
+}
+
+HRESULT TOPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
+                         DWORD* pdwCancelID, HRESULT** ppErrors) {
+    return QueueItems(TAsyncKind::Write, dwCount, phServer, pItemValues, dwTransactionID, pdwCancelID, ppErrors);
+}
+
+HRESULT TOPCGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) {
+    if (!sink_) return CONNECT_E_NOCONNECTION;
+    if ((dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE) || !pdwCancelID) return E_INVALIDARG;
+    if (!active_ || items_.Empty()) return E_FAIL;
+    for (const auto& item : items_)
+        if (!item->Active) return E_FAIL;
+    try {
+        pending_.reserve(pending_.size() + 1);
+        pending_.push_back(std::make_unique<TAsyncIO2>(this, TAsyncKind::Refresh, dwSource, dwTransactionID));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    *pdwCancelID = pending_.back()->TransactionId;
+    return S_OK;
+}
+
+HRESULT TOPCGroup::Cancel2(DWORD dwCancelID) {
+    TAsyncIO2* found = nullptr;
+    for (const auto& t : pending_) {
+        if (t->TransactionId == dwCancelID) {
+            found = t.get();
+            break;
+        }
+    }
+    if (!found) return E_FAIL;
+    found->Cancelled = true;
+    const DWORD clientTransaction = found->ClientTransactionId;
+    // The notice may let the client call back in; nothing of the transaction is used after it.
+    if (IOPCDataCallback* callback = DataCallback()) {
+        callback->OnCancelComplete(clientTransaction, clientHandle_);
+        callback->Release();
+    }
+    return S_OK;
+}
+
+HRESULT TOPCGroup::SetEnable(BOOL bEnable) {
+    if (!sink_) return CONNECT_E_NOCONNECTION;
+    asyncEnable_ = bEnable;
+    return S_OK;
+}
+
+HRESULT TOPCGroup::GetEnable(BOOL* pbEnable) {
+    if (!sink_) return CONNECT_E_NOCONNECTION;
+    if (!pbEnable) return E_INVALIDARG;
+    *pbEnable = asyncEnable_;
+    return S_OK;
+}
+
+IOPCDataCallback* TOPCGroup::DataCallback() const {
+    if (!sink_) return nullptr;
+    // Held across the query: a proxy's query may let the client unadvise, which releases the sink.
+    IUnknown* sink = sink_;
+    sink->AddRef();
+    IOPCDataCallback* callback = nullptr;
+    if (FAILED(sink->QueryInterface(IID_IOPCDataCallback, reinterpret_cast<void**>(&callback)))) callback = nullptr;
+    sink->Release();
+    return callback;
+}
+
+}  // namespace tw::opc

@@ -1,0 +1,228 @@
+// The group's update pass, run every 10 ms by the server pulse: queued transactions first, then the
+// refresh of the active items from the data points, then, when the update rate has elapsed, one
+// data change with every changed item.
+//
+// Callbacks leave the apartment, and the client may call back in while one is under way: queue or
+// cancel requests, remove items, remove or release the group, release its server. So the pass
+// holds a reference on the group, builds each callback's arrays only after the last call-out that
+// precedes it, and finds request entries by server handle, never by a position alone.
+#include "opc/groups/GroupUnit.h"
+
+#include <oleauto.h>
+
+#include <algorithm>
+#include <new>
+
+#include "opc/OpcError.h"
+#include "opc/ValueConvert.h"
+#include "tags/DataPoints.h"
+#include "tags/DeviceAccess.h"
+
+namespace tw::opc {
+namespace {
+
+// Time is counted, not measured: a late pulse still counts as one step.
+constexpr DWORD kPulseStepMs = 10;
+
+}  // namespace
+
+void TOPCGroup::Pulse(double now) {
+    if (items_.Empty() || inPass_) return;
+    inPass_ = true;
+    AddRef();
+    try {
+        Pass(now);
+    } catch (const std::bad_alloc&) {
+        // Out of memory for the changed-item buffer: this pass's changes are lost.
+    }
+    inPass_ = false;
+    Release();  // may end the group, when its client let go during the pass
+}
+
+void TOPCGroup::Pass(double now) {
+    RunPending(now);
+    elapsed_ += kPulseStepMs;
+    const bool due = elapsed_ >= updateRate_;
+    if (due) {
+        changed_.clear();
+        changed_.reserve(items_.Count());
+    }
+    // One walk refreshes every active item and, when due, collects its pending change, which is
+    // consumed whether or not it is sent. Nothing in between calls out, so this is the same as a
+    // refresh walk followed by a collecting walk.
+    if (watchValid_) {
+        WalkWatched(due);
+    } else {
+        WalkAll(due);
+    }
+    if (!due) return;
+    if (sink_ && active_ && asyncEnable_ && !changed_.empty()) {
+        try {
+            pending_.push_back(std::make_unique<TAsyncIO2>(this, TAsyncKind::DataChange, OPC_DS_CACHE, 0));
+            pending_.back()->Count = static_cast<DWORD>(changed_.size());
+        } catch (const std::bad_alloc&) {
+            // This pass's changes are lost like those of a disabled group.
+        }
+    }
+    RunPending(now);
+    elapsed_ = 0;
+}
+
+void TOPCGroup::Refreshed(TOPCItem& item, bool due) {
+    item.Refresh();
+    if (due && item.TakeChanged()) changed_.push_back(TAsyncEntry{item.Position, item.ServerHandle});
+}
+
+void TOPCGroup::WalkAll(bool due) {
+    watched_.clear();
+    watched_.reserve(items_.Count());
+    for (const auto& item : items_) {
+        if (!item->Active) continue;
+        Refreshed(*item, due);
+        watched_.push_back(TWatchedItem{item->DataPointIndex, item->Position, item->Value, item->PendingChange != FALSE});
+    }
+    watchValid_ = true;
+}
+
+void TOPCGroup::WalkWatched(bool due) {
+    const std::size_t points = DataPoints.size();
+    for (TWatchedItem& w : watched_) {
+        // A data point outside the table leaves the item's value as it is, as Refresh does.
+        const uint16_t value = w.point >= 0 && static_cast<std::size_t>(w.point) < points
+                                   ? DataPoints[static_cast<std::size_t>(w.point)].Value.load(std::memory_order_relaxed)
+                                   : w.seen;
+        if (value == w.seen && !w.pending) continue;
+        TOPCItem& item = items_[w.position];
+        Refreshed(item, due);
+        w.seen = item.Value;
+        w.pending = item.PendingChange != FALSE;
+    }
+}
+
+void TOPCGroup::RunPending(double now) {
+    if (pending_.empty()) return;
+    if (updateRate_ == 0 || items_.Empty() || !sink_) {
+        pending_.clear();
+        return;
+    }
+    // Transactions queued from inside a callback wait for the next run; the list only grows meanwhile.
+    // Reads mark items as seen and callbacks may change the items: the walk starts afresh.
+    ItemsTouched();
+    const std::size_t present = pending_.size();
+    for (std::size_t i = 0; i < present; ++i) {
+        TAsyncIO2& t = *pending_[i];
+        if (t.Cancelled) continue;
+        IOPCDataCallback* callback = DataCallback();
+        if (!callback) continue;
+        try {
+            Execute(t, *callback, now);
+        } catch (...) {
+            // A failed transaction is dropped like a completed one.
+        }
+        callback->Release();
+    }
+    const auto done = static_cast<std::ptrdiff_t>(std::min(present, pending_.size()));
+    pending_.erase(pending_.begin(), pending_.begin() + done);
+}
+
+void TOPCGroup::Execute(TAsyncIO2& t, IOPCDataCallback& callback, double now) {
+    const FILETIME stamp = LocalDateTimeToFileTime(now);
+    switch (t.Kind) {
+        case TAsyncKind::Read: ExecuteRead(t, callback, stamp); break;
+        case TAsyncKind::Write: ExecuteWrite(t, callback); break;
+        case TAsyncKind::Refresh: ExecuteRefresh(t, callback, stamp); break;
+        case TAsyncKind::DataChange: ExecuteDataChange(callback, stamp); break;
+    }
+}
+
+TOPCItem* TOPCGroup::ItemFor(const TAsyncEntry& entry) const {
+    if (entry.Position < items_.Count()) {
+        TOPCItem& item = items_[entry.Position];
+        if (item.ServerHandle == entry.ServerHandle) return &item;
+    }
+    return items_.Find(entry.ServerHandle);
+}
+
+void TOPCGroup::ExecuteRead(const TAsyncIO2& t, IOPCDataCallback& callback, const FILETIME& stamp) {
+    TCallbackArrays a(t.Entries.size());
+    for (std::size_t i = 0; i < t.Entries.size(); ++i) {
+        a.timestamps[i] = stamp;
+        TOPCItem* item = ItemFor(t.Entries[i]);
+        if (!item) {
+            a.errors[i] = OPC_E_INVALIDITEMID;
+            continue;
+        }
+        item->ReadForCallback(a.clientHandles[i], a.values[i], true, a.errors[i], a.qualities[i]);
+        if (!item->Active) a.qualities[i] = kQualityOutOfService;
+    }
+    callback.OnReadComplete(t.ClientTransactionId, clientHandle_, a.MasterQuality(), a.MasterError(), a.Count(),
+                            a.clientHandles.data(), a.values.data(), a.qualities.data(), a.timestamps.data(),
+                            a.errors.data());
+}
+
+void TOPCGroup::ExecuteWrite(TAsyncIO2& t, IOPCDataCallback& callback) {
+    TCallbackArrays a(t.Entries.size());
+    for (std::size_t i = 0; i < t.Entries.size(); ++i) {
+        TOPCItem* item = ItemFor(t.Entries[i]);
+        if (!item) {
+            a.errors[i] = OPC_E_INVALIDITEMID;  // removed meanwhile: nothing is written for it
+            continue;
+        }
+        a.clientHandles[i] = item->ClientHandle;
+        const VARIANT& value = t.Values[i];
+        if (!item->Writable) {
+            a.errors[i] = OPC_E_BADRIGHTS;
+        } else if (value.vt == VT_EMPTY || !IsValidVarType(value.vt)) {
+            a.errors[i] = OPC_E_BADTYPE;
+        } else {
+            uint16_t stored = 0;
+            a.errors[i] = item->StoreValue(value, stored);
+            if (a.errors[i] == S_OK) WriteTagToDevice(item->DataPointIndex, stored);
+        }
+    }
+    callback.OnWriteComplete(t.ClientTransactionId, clientHandle_, a.MasterError(), a.Count(), a.clientHandles.data(),
+                             a.errors.data());
+}
+
+void TOPCGroup::ExecuteRefresh(const TAsyncIO2& t, IOPCDataCallback& callback, const FILETIME& stamp) {
+    std::size_t active = 0;
+    for (const auto& item : items_)
+        if (item->Active) ++active;
+    if (active == 0) return;
+    TCallbackArrays a(active);
+    bool skipped = false;
+    std::size_t n = 0;
+    for (const auto& item : items_) {
+        if (!item->Active) {
+            skipped = true;
+            continue;
+        }
+        a.clientHandles[n] = item->ClientHandle;
+        a.timestamps[n] = stamp;
+        item->GetValue(t.DataSource, a.qualities[n], a.values[n], a.errors[n]);
+        ++n;
+    }
+    const HRESULT masterQuality = skipped ? S_FALSE : a.MasterQuality();
+    callback.OnDataChange(t.ClientTransactionId, clientHandle_, masterQuality, a.MasterError(), a.Count(),
+                          a.clientHandles.data(), a.values.data(), a.qualities.data(), a.timestamps.data(),
+                          a.errors.data());
+}
+
+void TOPCGroup::ExecuteDataChange(IOPCDataCallback& callback, const FILETIME& stamp) {
+    // An earlier callback of this run may have removed some of the changed items: they are left out.
+    TCallbackArrays a(changed_.size());
+    std::size_t n = 0;
+    for (const TAsyncEntry& entry : changed_) {
+        TOPCItem* item = ItemFor(entry);
+        if (!item) continue;
+        a.timestamps[n] = stamp;
+        item->ReadForCallback(a.clientHandles[n], a.values[n], false, a.errors[n], a.qualities[n]);
+        ++n;
+    }
+    if (n == 0) return;
+    a.Truncate(n);
+    callback.OnDataChange(0, clientHandle_, a.MasterQuality(), a.MasterError(), a.Count(), a.clientHandles.data(),
+                          a.values.data(), a.qualities.data(), a.timestamps.data(), a.errors.data());
+}
+
+}  // namespace tw::opc

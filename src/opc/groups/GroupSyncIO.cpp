@@ -1,0 +1,47 @@
+// IOPCSyncIO of the group: reads go to the device for every item, writes reach the data point
+// first and then the device.
+#include "opc/OpcError.h"
+#include "opc/ValueConvert.h"
+#include "opc/groups/GroupUnit.h"
+#include "opc/groups/TaskArray.h"
+#include "tags/DeviceAccess.h"
+
+namespace tw::opc {
+
+HRESULT TOPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer, OPCITEMSTATE** ppItemValues,
+                        HRESULT** ppErrors) {
+    if (ppItemValues) *ppItemValues = nullptr;
+    if (ppErrors) *ppErrors = nullptr;
+    if (dwCount == 0 || (dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE) || !ppItemValues)
+        return E_INVALIDARG;
+    TTaskArray<OPCITEMSTATE> states(dwCount);
+    if (!states) return E_OUTOFMEMORY;
+    const double timestamp = LastUpdateTime();
+    const HRESULT hr = ForEachHandle(dwCount, phServer, ppErrors, [&](TOPCItem& item, DWORD i) {
+        ReadTagFromDevice(item.DataPointIndex);
+        HRESULT error = S_OK;
+        item.ReadState(dwSource, timestamp, states[i], error);
+        if (dwSource == OPC_DS_CACHE && !active_ && item.Active) states[i].wQuality = kQualityOutOfService;
+        return error;
+    });
+    if (FAILED(hr)) return hr;
+    *ppItemValues = states.Release();
+    return hr;
+}
+
+HRESULT TOPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
+    if (ppErrors) *ppErrors = nullptr;
+    if (!pItemValues) return E_INVALIDARG;
+    return ForEachHandle(dwCount, phServer, ppErrors, [&](TOPCItem& item, DWORD i) -> HRESULT {
+        const VARIANT& value = pItemValues[i];
+        if (value.vt == VT_EMPTY || !IsValidVarType(value.vt)) return OPC_E_BADTYPE;
+        if (!item.Writable) return OPC_E_BADRIGHTS;
+        uint16_t stored = 0;
+        const HRESULT error = item.StoreValue(value, stored);
+        // A device that cannot be reached does not fail the entry: the data point holds the value.
+        if (error == S_OK) WriteTagToDevice(item.DataPointIndex, stored);
+        return error;
+    });
+}
+
+}  // namespace tw::opc

@@ -1,0 +1,128 @@
+#include "opc/groups/ItemsUnit.h"
+
+#include <oleauto.h>
+
+#include <cmath>
+
+#include "opc/OpcError.h"
+#include "opc/ValueConvert.h"
+#include "opc/groups/ItemAttributesOPC.h"
+#include "tags/DataPoints.h"
+
+namespace tw::opc {
+namespace {
+
+DWORD itemHandleCounter = 1;
+constexpr LCID kUserDefaultLocale = 0x400;
+
+// The tag's data point, or null when the index is outside the data points (they are freed at close).
+TRealDataPoint* PointOf(int32_t index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= DataPoints.size()) return nullptr;
+    return &DataPoints[static_cast<std::size_t>(index)];
+}
+
+}  // namespace
+
+OPCHANDLE NextItemHandle() { return ++itemHandleCounter; }
+
+void TOPCItem::SetActive(BOOL flag) {
+    Active = flag;
+    Quality = flag ? kQualityGood : kQualityOutOfService;
+}
+
+void TOPCItem::SetRequestedType(VARTYPE vt) { RequestedType = vt == VT_EMPTY ? CanonicalType : vt; }
+
+// The update pass calls these for every active item every 10 ms: an item that has not changed is
+// only read, never written, so an idle pass does not dirty the items' memory.
+bool TOPCItem::Refresh() {
+    if (const TRealDataPoint* point = PointOf(DataPointIndex)) {
+        const uint16_t now = point->Value.load(std::memory_order_relaxed);
+        if (now != Value) Value = now;
+    }
+    const bool changed = Value != LastSeenValue || Quality != LastSeenQuality;
+    if (changed) {
+        LastSeenValue = Value;
+        LastSeenQuality = Quality;
+        PendingChange = TRUE;
+    }
+    return changed;
+}
+
+bool TOPCItem::TakeChanged() {
+    if (!PendingChange) return false;
+    PendingChange = FALSE;
+    return true;
+}
+
+void TOPCItem::GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& error) {
+    Quality = source == OPC_DS_CACHE && !Active ? kQualityOutOfService : kQualityGood;
+    quality = Quality;
+    error = S_OK;
+    VARIANT native;
+    VariantInit(&native);
+    native.vt = VT_I4;
+    native.lVal = static_cast<LONG>(Value);
+    VariantClear(&value);
+    if (RequestedType == CanonicalType) {
+        value = native;
+        return;
+    }
+    ConvertVariant(native, RequestedType, quality, value, error);
+    if (FAILED(error)) VariantClear(&value);
+}
+
+void TOPCItem::ReadState(DWORD source, double lastUpdateTime, OPCITEMSTATE& state, HRESULT& error) {
+    Refresh();
+    GetValue(source, state.wQuality, state.vDataValue, error);
+    state.hClient = ClientHandle;
+    state.ftTimeStamp = LocalDateTimeToFileTime(lastUpdateTime);
+}
+
+void TOPCItem::ReadForCallback(OPCHANDLE& clientHandle, VARIANT& value, bool updateLastSeen, HRESULT& error,
+                               WORD& quality) {
+    error = S_OK;
+    clientHandle = ClientHandle;
+    GetValue(0, quality, value, error);
+    if (updateLastSeen) {
+        LastSeenQuality = Quality;
+        LastSeenValue = Value;
+    }
+}
+
+HRESULT TOPCItem::StoreValue(const VARIANT& value, uint16_t& stored) const {
+    // Compared as a number, so a text holding a decimal number counts as that number.
+    VARIANT number;
+    VariantInit(&number);
+    if (FAILED(VariantChangeTypeEx(&number, const_cast<VARIANT*>(&value), kUserDefaultLocale, 0, VT_R8)) ||
+        std::isnan(number.dblVal))
+        return OPC_E_BADTYPE;
+    if (number.dblVal < 0.0 || number.dblVal > 65535.0) return DISP_E_OVERFLOW;
+    VARIANT integer;
+    VariantInit(&integer);
+    if (FAILED(VariantChangeTypeEx(&integer, &number, kUserDefaultLocale, 0, VT_I4))) return OPC_E_BADTYPE;
+    stored = static_cast<uint16_t>(integer.lVal & 0xFFFF);
+    if (TRealDataPoint* point = PointOf(DataPointIndex)) point->Value.store(stored, std::memory_order_relaxed);
+    return S_OK;
+}
+
+void TOPCItem::FillAttributes(TOPCItemAttributes& record) const {
+    record.AccessPath.clear();
+    record.ItemID = ItemID;
+    record.Active = Active;
+    record.ClientHandle = ClientHandle;
+    record.ServerHandle = ServerHandle;
+    record.AccessRights = AccessRightsOf(Writable);
+    record.RequestedType = RequestedType;
+    record.CanonicalType = CanonicalType;
+    record.EUType = OPC_NOENUM;
+    record.EUInfo = 0;
+}
+
+TOPCItem TOPCItem::CopyForClone() const {
+    TOPCItem copy(*this);
+    copy.LastSeenQuality = kQualityNeverSeen;
+    copy.PendingChange = FALSE;
+    return copy;
+}
+
+}  // namespace tw::opc

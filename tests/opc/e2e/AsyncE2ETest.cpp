@@ -1,0 +1,259 @@
+// Subscriptions and asynchronous I/O across processes: a copy of Tarnowick.exe, started as an
+// operator starts it with "Start Polling" ticked, polls a fake Modbus device on loopback whose
+// values this test changes; this process and opcda-cli subscribe through the proxy.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FakeDevice.h"
+#include "OPCDA.h"
+#include "Processes.h"
+#include "Tarnowick.h"
+#include "e2e/ConfigDatabase.h"
+#include "e2e/ProcessDriver.h"
+#include "groups/FakeDataSink.h"
+#include "opc/ComText.h"
+#include "opc/OpcError.h"
+#include "resource.h"
+
+namespace tw::opc {
+namespace {
+
+using test::TCallback;
+using test::TCallbackKind;
+using test::TFakeDataSink;
+
+constexpr DWORD kStartMs = 20000;
+constexpr OPCHANDLE kGroupClient = 77;
+
+// Device 1 is the fake device (T1 register 40, T2 register 41); device 2 listens nowhere.
+std::string WriteConfiguration(const std::wstring& folder, int port) {
+    return e2e::ExecSql(folder + L"TARNOWICK.GDB",
+                        std::string(e2e::kConfigSchema) +
+                            "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('A plant', "
+                            "'127.0.0.1', " + std::to_string(port) + ", 1, 0), ('B gone', '127.0.0.1', 1, 1, 0);"
+                            "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME) "
+                            "VALUES (1, 'a level', 40, 0, 'T1'), (1, 'b setpoint', 41, 0, 'T2'), "
+                            "(2, 'a lost', 1, 0, 'U1');");
+}
+
+// Handles window messages (callbacks arrive as messages of this apartment) until done() or the time is up.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!done()) {
+        if (GetTickCount64() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+const TCallback* Find(const TFakeDataSink& sink, TCallbackKind kind, DWORD transid) {
+    for (const TCallback& c : sink.calls)
+        if (c.kind == kind && c.transid == transid) return &c;
+    return nullptr;
+}
+
+class AsyncEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        device = new tw::test::TFakeDevice;
+        device->SetRegister(40, 100);
+        device->SetRegister(41, 41);
+        folder = e2e::InstallCopy(L"async", e2e::GatewayFiles());
+        configured = WriteConfiguration(folder, device->Port());
+        // Our proxy/stub, and COM starts this copy.
+        test::RunProgram(L"regsvr32.exe /s \"" + e2e::BinFolder() + L"TarnowickPS.dll\"", 30000);
+        test::RunProgram(L"\"" + folder + L"Tarnowick.exe\" /RegServer", 30000);
+    }
+    static void TearDownTestSuite() {
+        test::RunProgram(L"\"" + e2e::BinFolder() + L"Tarnowick.exe\" /RegServer", 30000);
+        delete device;
+        device = nullptr;
+    }
+
+    // The gateway as an operator runs it: started by hand, the unreachable device's warning
+    // acknowledged, "Start Polling" ticked on the Settings page, which starts the 10 ms pulse.
+    static HWND TickStartPolling(DWORD pid) {
+        HWND main = e2e::WaitForWindow(pid, L"TfrmMain", kStartMs);
+        if (!main) return nullptr;
+        if (HWND warning = e2e::WaitForDialog(pid, L"simulation mode", kStartMs))
+            e2e::PressButton(warning, L"OK");
+        HWND page = GetParent(e2e::Control(main, IDC_LBXDEVICES));
+        e2e::ClickTab(e2e::Control(main, IDC_PAGES), e2e::kSettingsTab);
+        for (int i = 0; i < 100 && !IsWindowVisible(page); ++i) Sleep(50);
+        HWND box = e2e::Control(page, IDC_CBXSTARTPOLLING);
+        SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
+        PostMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_CBXSTARTPOLLING, BN_CLICKED), reinterpret_cast<LPARAM>(box));
+        return main;
+    }
+
+    static tw::test::TFakeDevice* device;
+    static std::wstring folder;
+    static std::string configured;  // the database error, empty when written
+};
+tw::test::TFakeDevice* AsyncEndToEnd::device = nullptr;
+std::wstring AsyncEndToEnd::folder;
+std::string AsyncEndToEnd::configured;
+
+// The data changes of the subscription (transid 0) carrying a T1 value, in order.
+std::vector<LONG> SubscribedValues(const TFakeDataSink& sink, std::size_t from = 0) {
+    std::vector<LONG> values;
+    for (std::size_t i = from; i < sink.calls.size(); ++i) {
+        const TCallback& c = sink.calls[i];
+        if (c.kind != TCallbackKind::DataChange || c.transid != 0) continue;
+        for (std::size_t j = 0; j < c.clients.size(); ++j)
+            if (c.clients[j] == 1) values.push_back(c.values[j]);
+    }
+    return values;
+}
+
+// Lines of opcda-cli --json subscribe output that report T1 with good quality: their values.
+std::set<std::string> CliGoodValues(const std::string& output) {
+    std::set<std::string> values;
+    std::size_t at = 0;
+    while ((at = output.find("{\"event\":\"dataChange\"", at)) != std::string::npos) {
+        const std::string line = output.substr(at, output.find('\n', at) - at);
+        at += line.size();
+        if (line.find("\"item\":\"T1\"") == std::string::npos || line.find("\"quality\":192") == std::string::npos)
+            continue;
+        const std::size_t v = line.find("\"value\":\"") + 9;
+        values.insert(line.substr(v, line.find('"', v) - v));
+    }
+    return values;
+}
+
+TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledClient) {
+    ASSERT_TRUE(test::FileExists(folder + L"Tarnowick.exe")) << "Tarnowick.exe is not built";
+    ASSERT_EQ(configured, "");
+    e2e::TProcess gateway = e2e::TProcess::Start(folder + L"Tarnowick.exe");
+    HWND main = TickStartPolling(gateway.Pid());
+    ASSERT_NE(main, nullptr) << "the gateway showed no main window";
+
+    IOPCServer* server = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                               reinterpret_cast<void**>(&server)),
+              S_OK);
+    OPCHANDLE hGroup = 0;
+    DWORD rate = 0;
+    IOPCItemMgt* mgt = nullptr;
+    ASSERT_EQ(server->AddGroup(L"async", TRUE, 200, kGroupClient, nullptr, nullptr, 0x409, &hGroup, &rate,
+                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(&mgt)),
+              S_OK);
+    const wchar_t* names[] = {L"T1", L"T2"};
+    OPCITEMDEF defs[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        defs[i].szItemID = const_cast<LPWSTR>(names[i]);
+        defs[i].szAccessPath = const_cast<LPWSTR>(L"");
+        defs[i].bActive = TRUE;
+        defs[i].hClient = static_cast<OPCHANDLE>(i + 1);
+    }
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(mgt->AddItems(2, defs, &results, &errors), S_OK);
+    OPCHANDLE h[2] = {results[0].hServer, results[1].hServer};
+    CoTaskMemFree(results);
+    CoTaskMemFree(errors);
+
+    TFakeDataSink sink;
+    IConnectionPointContainer* cpc = nullptr;
+    IConnectionPoint* cp = nullptr;
+    DWORD cookie = 0;
+    ASSERT_EQ(mgt->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+    ASSERT_EQ(cpc->FindConnectionPoint(IID_IOPCDataCallback, &cp), S_OK);
+    ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
+    IOPCAsyncIO2* async = nullptr;
+    ASSERT_EQ(mgt->QueryInterface(IID_IOPCAsyncIO2, reinterpret_cast<void**>(&async)), S_OK);
+
+    // The first data change reports both items with the device's values.
+    ASSERT_TRUE(PumpUntil([&] { return !SubscribedValues(sink).empty() && SubscribedValues(sink).back() == 100; },
+                          kStartMs))
+        << "no data change with the device's value; is the pulse running?";
+    for (const TCallback& c : sink.calls) {
+        EXPECT_EQ(c.group, kGroupClient);
+        for (WORD q : c.qualities) EXPECT_EQ(q, 0xC0);
+    }
+
+    // Another client subscribes through opcda-cli and is killed while subscribed.
+    std::string cliOutput;
+    std::thread killed([&] {
+        const std::wstring cli = L"\"" + e2e::BinFolder() + L"opcda-cli.exe\" --json " +
+                                 L"{FE4F5263-11D5-4724-95BA-A978983B6369} subscribe T1,T2 --rate 100";
+        cliOutput = test::RunProgram(cli, 5000).output;  // ended by its id at the time-out
+    });
+    const std::size_t mark = sink.calls.size();
+    const ULONGLONG changing = GetTickCount64();
+    for (uint16_t v = 101; GetTickCount64() - changing < 4000; ++v) {
+        device->SetRegister(40, v);
+        PumpUntil([] { return false; }, 300);
+    }
+    PumpUntil([] { return false; }, 1000);  // the kill happens meanwhile
+    killed.join();
+    EXPECT_GE(CliGoodValues(cliOutput).size(), 3u) << cliOutput;
+
+    // This client's subscription followed the changes at its own rate, and goes on after the kill.
+    const std::size_t perRate = SubscribedValues(sink, mark).size();
+    EXPECT_GE(perRate, 4u);
+    EXPECT_LE(perRate, 5000u / 200u + 2u) << "more data changes than the update rate allows";
+    const std::size_t afterKill = sink.calls.size();
+    device->SetRegister(40, 4242);
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const auto v = SubscribedValues(sink, afterKill);
+            return !v.empty() && v.back() == 4242;
+        },
+        5000))
+        << "updates stopped after another client was killed";
+
+    // Read, write and refresh complete through the proxy with the request's transaction id.
+    DWORD cancel = 0;
+    HRESULT* e = nullptr;
+    ASSERT_EQ(async->Read(2, h, 11, &cancel, &e), S_OK);
+    CoTaskMemFree(e);
+    ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::ReadComplete, 11) != nullptr; }, 5000));
+    const TCallback* read = Find(sink, TCallbackKind::ReadComplete, 11);
+    EXPECT_EQ(read->values, (std::vector<LONG>{4242, 41}));
+    EXPECT_EQ(read->masterQuality, S_OK);
+
+    VARIANT values[2];
+    for (VARIANT& v : values) {
+        VariantInit(&v);
+        v.vt = VT_I4;
+    }
+    values[0].lVal = 70000;
+    values[1].lVal = 5;
+    ASSERT_EQ(async->Write(2, h, values, 12, &cancel, &e), S_OK);
+    CoTaskMemFree(e);
+    ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::WriteComplete, 12) != nullptr; }, 5000));
+    const TCallback* write = Find(sink, TCallbackKind::WriteComplete, 12);
+    EXPECT_EQ(write->errors, (std::vector<HRESULT>{DISP_E_OVERFLOW, S_OK}));
+    EXPECT_EQ(write->masterError, S_FALSE);
+    EXPECT_EQ(device->Register(41), 5);
+    EXPECT_EQ(device->Register(40), 4242);
+
+    ASSERT_EQ(async->Refresh2(OPC_DS_CACHE, 13, &cancel), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::DataChange, 13) != nullptr; }, 5000));
+    EXPECT_EQ(Find(sink, TCallbackKind::DataChange, 13)->clients, (std::vector<OPCHANDLE>{1, 2}));
+
+    cp->Unadvise(cookie);
+    CoDisconnectObject(&sink, 0);
+    async->Release();
+    cp->Release();
+    cpc->Release();
+    mgt->Release();
+    server->Release();
+    ASSERT_TRUE(e2e::SendCopyData(main, "Exit"));
+    EXPECT_TRUE(gateway.WaitExit(15000));
+}
+
+}  // namespace
+}  // namespace tw::opc

@@ -1,0 +1,78 @@
+#include "FakeDataSink.h"
+
+namespace tw::opc::test {
+namespace {
+
+TCallback Items(TCallbackKind kind, DWORD transid, OPCHANDLE group, HRESULT quality, HRESULT error, DWORD count,
+                const OPCHANDLE* clients, const VARIANT* values, const WORD* qualities, const FILETIME* stamps,
+                const HRESULT* errors) {
+    TCallback c;
+    c.kind = kind;
+    c.transid = transid;
+    c.group = group;
+    c.masterQuality = quality;
+    c.masterError = error;
+    for (DWORD i = 0; i < count; ++i) {
+        c.clients.push_back(clients[i]);
+        c.errors.push_back(errors[i]);
+        if (values) c.values.push_back(values[i].vt == VT_I4 ? values[i].lVal : -1);
+        if (qualities) c.qualities.push_back(qualities[i]);
+        if (stamps && stamps[i].dwLowDateTime == 0 && stamps[i].dwHighDateTime == 0) c.stampsSet = false;
+    }
+    return c;
+}
+
+}  // namespace
+
+HRESULT TFakeDataSink::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return E_NOINTERFACE;
+    *ppv = static_cast<IOPCDataCallback*>(this);
+    AddRef();
+    return S_OK;
+}
+
+HRESULT TFakeDataSink::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality, HRESULT hrMastererror,
+                                    DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues, WORD* pwQualities,
+                                    FILETIME* pftTimeStamps, HRESULT* pErrors) {
+    Record(Items(TCallbackKind::DataChange, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
+                 pvValues, pwQualities, pftTimeStamps, pErrors));
+    return S_OK;
+}
+
+HRESULT TFakeDataSink::OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
+                                      HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
+                                      VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
+                                      HRESULT* pErrors) {
+    Record(Items(TCallbackKind::ReadComplete, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+                 phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
+    return S_OK;
+}
+
+HRESULT TFakeDataSink::OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
+                                       OPCHANDLE* pClienthandles, HRESULT* pErrors) {
+    Record(Items(TCallbackKind::WriteComplete, dwTransid, hGroup, S_OK, hrMastererr, dwCount, pClienthandles, nullptr,
+                 nullptr, nullptr, pErrors));
+    return S_OK;
+}
+
+HRESULT TFakeDataSink::OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) {
+    Record(Items(TCallbackKind::CancelComplete, dwTransid, hGroup, S_OK, S_OK, 0, nullptr, nullptr, nullptr, nullptr,
+                 nullptr));
+    return S_OK;
+}
+
+void TFakeDataSink::Record(TCallback call) {
+    calls.push_back(call);
+    if (inside) inside(call);  // a copy: the hook may record further calls
+}
+
+std::size_t TFakeDataSink::Count(TCallbackKind kind) const {
+    std::size_t n = 0;
+    for (const TCallback& c : calls)
+        if (c.kind == kind) ++n;
+    return n;
+}
+
+}  // namespace tw::opc::test

@@ -1,0 +1,120 @@
+#include "AddressSpaceCommands.h"
+
+#include <cstdlib>
+
+#include "opc/ComText.h"
+
+namespace tw::opcda_cli {
+namespace {
+
+using opc::Narrow;
+using opc::Widen;
+
+std::string Option(const TCommand& c, const char* key, const char* dflt) {
+    auto it = c.options.find(key);
+    return it == c.options.end() ? std::string(dflt) : it->second;
+}
+
+std::string ValueText(const VARIANT& v) {
+    VARIANT text;
+    VariantInit(&text);
+    std::string out;
+    if (V_VT(&v) == VT_EMPTY) return "";
+    if (SUCCEEDED(VariantChangeTypeEx(&text, const_cast<VARIANT*>(&v), 0x409, 0, VT_BSTR))) out = Narrow(V_BSTR(&text));
+    VariantClear(&text);
+    return out;
+}
+
+template <class Itf>
+Itf* Query(IOPCServer* server, REFIID iid, TResult& r) {
+    Itf* itf = nullptr;
+    r.hr = server->QueryInterface(iid, reinterpret_cast<void**>(&itf));
+    return SUCCEEDED(r.hr) ? itf : nullptr;
+}
+
+}  // namespace
+
+bool IsAddressSpaceCommand(const std::string& word, size_t* positional) {
+    const size_t count = word == "browse" ? 0 : word == "properties" ? 1 : SIZE_MAX;
+    if (count == SIZE_MAX) return false;
+    if (positional) *positional = count;
+    return true;
+}
+
+bool AddressSpaceOptionTakesValue(const std::string& option) {
+    return option == "--filter" || option == "--access" || option == "--type";
+}
+
+TResult TAddressSpaceCommands::Run(const TCommand& c) {
+    TResult r = c.name == "browse" ? Browse(c) : Properties(c);
+    if (r.hrText.empty()) r.hrText = session_.ServerText(r.hr);
+    return r;
+}
+
+TResult TAddressSpaceCommands::Browse(const TCommand& c) {
+    TResult r;
+    r.command = "browse";
+    auto* browse = Query<IOPCBrowseServerAddressSpace>(server_, IID_IOPCBrowseServerAddressSpace, r);
+    if (!browse) return r;
+    const std::string filter = Option(c, "--filter", "");
+    const auto type = static_cast<VARTYPE>(std::strtoul(Option(c, "--type", "0").c_str(), nullptr, 0));
+    const auto access = static_cast<DWORD>(std::strtoul(Option(c, "--access", "0").c_str(), nullptr, 0));
+    IEnumString* names = nullptr;
+    r.hr = browse->BrowseOPCItemIDs(OPC_FLAT, Widen(filter).c_str(), type, access, &names);
+    browse->Release();
+    if (names) {
+        LPOLESTR got[16];
+        ULONG fetched = 0;
+        HRESULT next;
+        do {
+            fetched = 0;
+            next = names->Next(16, got, &fetched);
+            for (ULONG i = 0; i < fetched; ++i) {
+                r.list.push_back(Narrow(got[i]));
+                CoTaskMemFree(got[i]);
+            }
+        } while (next == S_OK && fetched > 0);
+        names->Release();
+    }
+    r.fields.emplace_back("filter", filter);
+    r.numbers.emplace_back("count", static_cast<long long>(r.list.size()));
+    return r;
+}
+
+TResult TAddressSpaceCommands::Properties(const TCommand& c) {
+    TResult r;
+    r.command = "properties";
+    const std::wstring item = Widen(c.args[0]);
+    r.fields.emplace_back("item", c.args[0]);
+    auto* props = Query<IOPCItemProperties>(server_, IID_IOPCItemProperties, r);
+    if (!props) return r;
+    DWORD count = 0;
+    DWORD* ids = nullptr;
+    LPWSTR* descriptions = nullptr;
+    VARTYPE* types = nullptr;
+    r.hr = props->QueryAvailableProperties(const_cast<LPWSTR>(item.c_str()), &count, &ids, &descriptions, &types);
+    VARIANT* values = nullptr;
+    HRESULT* errors = nullptr;
+    if (SUCCEEDED(r.hr) && count > 0)
+        r.hr = props->GetItemProperties(const_cast<LPWSTR>(item.c_str()), count, ids, &values, &errors);
+    // One line per property: "id<TAB>description<TAB>type<TAB>value", the value empty when the
+    // server has none for it.
+    for (DWORD i = 0; i < count; ++i) {
+        std::string line = std::to_string(ids[i]) + "\t" + Narrow(descriptions ? descriptions[i] : nullptr) + "\t" +
+                           std::to_string(types ? types[i] : 0) + "\t";
+        if (values && errors && SUCCEEDED(errors[i])) line += ValueText(values[i]);
+        r.list.push_back(line);
+        if (descriptions) CoTaskMemFree(descriptions[i]);
+        if (values) VariantClear(&values[i]);
+    }
+    CoTaskMemFree(ids);
+    CoTaskMemFree(descriptions);
+    CoTaskMemFree(types);
+    CoTaskMemFree(values);
+    CoTaskMemFree(errors);
+    props->Release();
+    r.numbers.emplace_back("count", count);
+    return r;
+}
+
+}  // namespace tw::opcda_cli

@@ -1,0 +1,47 @@
+// Item access without browsing: add items by name to a group of the session, then read and write
+// them synchronously.
+//   add GROUP ITEM[,ITEM...] [--inactive]     items by tag name
+//   read GROUP [--cache]                        every item added to GROUP (from the device by default)
+//   write GROUP ITEM=VALUE[,ITEM=VALUE...]      a whole number is sent as VT_I4, anything else as text
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "OPCDA.h"
+#include "Output.h"
+#include "Session.h"
+
+namespace tw::opcda_cli {
+
+// The non-empty parts of a comma-separated list, in order.
+std::vector<std::string> SplitList(const std::string& text);
+
+// Whether word is one of these commands, and how many positional arguments it takes.
+bool IsItemCommand(const std::string& word, size_t* positional);
+
+class TItemCommands {
+public:
+    explicit TItemCommands(TSession& session) : session_(session) {}
+
+    TResult Run(const TCommand& command);
+
+private:
+    struct TItem {
+        std::string name;
+        OPCHANDLE serverHandle;
+    };
+    TResult Add(const TCommand& c);
+    TResult Read(const TCommand& c);
+    TResult Write(const TCommand& c);
+    // Starts c's result: the interface of the group c names, or null with r.hr and r.hrText saying why.
+    template <class Itf>
+    Itf* GroupInterface(const TCommand& c, REFIID iid, TResult& r);
+    std::string ErrorText(HRESULT hr) { return session_.ServerText(hr); }
+
+    TSession& session_;
+    std::map<std::string, std::vector<TItem>> items_;  // by group name, in the order added
+};
+
+}  // namespace tw::opcda_cli
