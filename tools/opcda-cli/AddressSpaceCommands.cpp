@@ -63,17 +63,7 @@ TResult TAddressSpaceCommands::Browse(const TCommand& c) {
     r.hr = browse->BrowseOPCItemIDs(OPC_FLAT, Widen(filter).c_str(), type, access, &names);
     browse->Release();
     if (names) {
-        LPOLESTR got[16];
-        ULONG fetched = 0;
-        HRESULT next;
-        do {
-            fetched = 0;
-            next = names->Next(16, got, &fetched);
-            for (ULONG i = 0; i < fetched; ++i) {
-                r.list.push_back(Narrow(got[i]));
-                CoTaskMemFree(got[i]);
-            }
-        } while (next == S_OK && fetched > 0);
+        DrainStrings(names, r.list);
         names->Release();
     }
     r.fields.emplace_back("filter", filter);

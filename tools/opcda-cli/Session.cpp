@@ -24,6 +24,20 @@ const char* StateName(OPCSERVERSTATE s) {
 
 }  // namespace
 
+void DrainStrings(IEnumString* strings, std::vector<std::string>& into) {
+    LPOLESTR got[16];
+    ULONG fetched = 0;
+    HRESULT hr;
+    do {
+        fetched = 0;
+        hr = strings->Next(16, got, &fetched);
+        for (ULONG i = 0; i < fetched; ++i) {
+            into.push_back(Narrow(got[i]));
+            CoTaskMemFree(got[i]);
+        }
+    } while (hr == S_OK && fetched > 0);
+}
+
 bool IsCommand(const std::string& word, size_t* positional) {
     static const std::map<std::string, size_t> commands = {
         {"status", 0}, {"groups", 0}, {"add-group", 1}, {"remove-group", 1}, {"error", 1}};
@@ -85,17 +99,7 @@ TResult TSession::Groups() {
     if (FAILED(r.hr) || !u) return r;
     IEnumString* e = nullptr;
     if (SUCCEEDED(u->QueryInterface(IID_IEnumString, reinterpret_cast<void**>(&e)))) {
-        LPOLESTR names[16];
-        ULONG fetched = 0;
-        HRESULT hr;
-        do {
-            fetched = 0;
-            hr = e->Next(16, names, &fetched);
-            for (ULONG i = 0; i < fetched; ++i) {
-                r.list.push_back(Narrow(names[i]));
-                CoTaskMemFree(names[i]);
-            }
-        } while (hr == S_OK && fetched > 0);
+        DrainStrings(e, r.list);
         e->Release();
     }
     u->Release();

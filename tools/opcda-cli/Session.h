@@ -17,6 +17,9 @@ struct TCommand {
     std::map<std::string, std::string> options;  // "--rate" -> "100"; flags map to ""
 };
 
+// Every string the enumerator still has, freed as they are taken; releases nothing.
+void DrainStrings(IEnumString* strings, std::vector<std::string>& into);
+
 // Known commands and how many positional arguments each takes.
 bool IsCommand(const std::string& word, size_t* positional);
 
