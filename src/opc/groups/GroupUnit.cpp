@@ -110,8 +110,9 @@ void TOPCGroup::LeaveServer() {
 void TOPCGroup::End() {
     AddRef();
     LeaveServer();
-    // Proxies of clients that still hold the group are cut off; in-process holders keep a live
-    // object that no longer belongs to any server.
+    // Proxies of clients that still hold the group, or its connection point (an identity of its own),
+    // are cut off; in-process holders keep a live object that no longer belongs to any server.
+    CoDisconnectObject(static_cast<IConnectionPoint*>(&connectionPoint_), 0);
     CoDisconnectObject(Unknown(), 0);
     Release();
 }

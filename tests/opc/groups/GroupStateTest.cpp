@@ -199,5 +199,27 @@ TEST_F(GroupState, AGroupOutlivesItsServerAndStillServesItsItems) {
     // The fixture's release of the group must not reach the destroyed server.
 }
 
+TEST_F(GroupState, TheServersEndCutsOffAClientThatHoldsOnlyTheGroupsConnectionPoint) {
+    TSink* sink = TSink::Make();
+    IConnectionPoint* cp = nullptr;
+    ASSERT_EQ(group->FindConnectionPoint(IID_IOPCDataCallback, &cp), S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(cp->Advise(sink, &cookie), S_OK);
+    // A client's proxy of the point, as a client that keeps it for Unadvise has.
+    IStream* stream = nullptr;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    ASSERT_EQ(CoMarshalInterface(stream, IID_IConnectionPoint, cp, MSHCTX_LOCAL, nullptr, MSHLFLAGS_NORMAL), S_OK);
+    cp->Release();
+    for (IUnknown* u : held) u->Release();
+    held.clear();
+
+    // The server object goes (as at process end): the group's point must not keep the group and its
+    // sink alive past it, or the sink would be released after COM has ended.
+    ASSERT_EQ(server->Release(), 0u);
+    server = nullptr;
+    EXPECT_EQ(sink->Release(), 0u) << "the group still holds its sink";
+    stream->Release();
+}
+
 }  // namespace
 }  // namespace tw::opc::test
