@@ -15,6 +15,7 @@
 
 #include "FakeDevice.h"
 #include "OPCDA.h"
+#include "ClientSupport.h"
 #include "Processes.h"
 #include "Tarnowick.h"
 #include "e2e/ConfigDatabase.h"
@@ -30,6 +31,7 @@ namespace {
 using test::TCallback;
 using test::TCallbackKind;
 using test::TFakeDataSink;
+using test::PumpUntil;
 
 constexpr DWORD kStartMs = 20000;
 constexpr OPCHANDLE kGroupClient = 77;
@@ -43,18 +45,6 @@ std::string WriteConfiguration(const std::wstring& folder, int port) {
                             "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME) "
                             "VALUES (1, 'a level', 40, 0, 'T1'), (1, 'b setpoint', 41, 0, 'T2'), "
                             "(2, 'a lost', 1, 0, 'U1');");
-}
-
-// Handles window messages (callbacks arrive as messages of this apartment) until done() or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!done()) {
-        if (GetTickCount64() >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-    return true;
 }
 
 const TCallback* Find(const TFakeDataSink& sink, TCallbackKind kind, DWORD transid) {
@@ -79,22 +69,6 @@ protected:
         test::RunProgram(L"\"" + e2e::BinFolder() + L"Tarnowick.exe\" /RegServer", 30000);
         delete device;
         device = nullptr;
-    }
-
-    // The gateway as an operator runs it: started by hand, the unreachable device's warning
-    // acknowledged, "Start Polling" ticked on the Settings page, which starts the 10 ms pulse.
-    static HWND TickStartPolling(DWORD pid) {
-        HWND main = e2e::WaitForWindow(pid, L"TfrmMain", kStartMs);
-        if (!main) return nullptr;
-        if (HWND warning = e2e::WaitForDialog(pid, L"simulation mode", kStartMs))
-            e2e::PressButton(warning, L"OK");
-        HWND page = GetParent(e2e::Control(main, IDC_LBXDEVICES));
-        e2e::ClickTab(e2e::Control(main, IDC_PAGES), e2e::kSettingsTab);
-        for (int i = 0; i < 100 && !IsWindowVisible(page); ++i) Sleep(50);
-        HWND box = e2e::Control(page, IDC_CBXSTARTPOLLING);
-        SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
-        PostMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_CBXSTARTPOLLING, BN_CLICKED), reinterpret_cast<LPARAM>(box));
-        return main;
     }
 
     static tw::test::TFakeDevice* device;
@@ -136,7 +110,7 @@ TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledC
     ASSERT_TRUE(test::FileExists(folder + L"Tarnowick.exe")) << "Tarnowick.exe is not built";
     ASSERT_EQ(configured, "");
     e2e::TProcess gateway = e2e::TProcess::Start(folder + L"Tarnowick.exe");
-    HWND main = TickStartPolling(gateway.Pid());
+    HWND main = test::TickStartPolling(gateway.Pid(), kStartMs, kStartMs);
     ASSERT_NE(main, nullptr) << "the gateway showed no main window";
 
     IOPCServer* server = nullptr;
@@ -149,20 +123,8 @@ TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledC
     ASSERT_EQ(server->AddGroup(L"async", TRUE, 200, kGroupClient, nullptr, nullptr, 0x409, &hGroup, &rate,
                                IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(&mgt)),
               S_OK);
-    const wchar_t* names[] = {L"T1", L"T2"};
-    OPCITEMDEF defs[2] = {};
-    for (int i = 0; i < 2; ++i) {
-        defs[i].szItemID = const_cast<LPWSTR>(names[i]);
-        defs[i].szAccessPath = const_cast<LPWSTR>(L"");
-        defs[i].bActive = TRUE;
-        defs[i].hClient = static_cast<OPCHANDLE>(i + 1);
-    }
-    OPCITEMRESULT* results = nullptr;
-    HRESULT* errors = nullptr;
-    ASSERT_EQ(mgt->AddItems(2, defs, &results, &errors), S_OK);
-    OPCHANDLE h[2] = {results[0].hServer, results[1].hServer};
-    CoTaskMemFree(results);
-    CoTaskMemFree(errors);
+    std::vector<OPCHANDLE> h = test::AddActiveItems(mgt, {L"T1", L"T2"});
+    ASSERT_EQ(h.size(), 2u);
 
     TFakeDataSink sink;
     IConnectionPointContainer* cpc = nullptr;
@@ -217,7 +179,7 @@ TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledC
     // Read, write and refresh complete through the proxy with the request's transaction id.
     DWORD cancel = 0;
     HRESULT* e = nullptr;
-    ASSERT_EQ(async->Read(2, h, 11, &cancel, &e), S_OK);
+    ASSERT_EQ(async->Read(2, h.data(), 11, &cancel, &e), S_OK);
     CoTaskMemFree(e);
     ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::ReadComplete, 11) != nullptr; }, 5000));
     const TCallback* read = Find(sink, TCallbackKind::ReadComplete, 11);
@@ -231,7 +193,7 @@ TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledC
     }
     values[0].lVal = 70000;
     values[1].lVal = 5;
-    ASSERT_EQ(async->Write(2, h, values, 12, &cancel, &e), S_OK);
+    ASSERT_EQ(async->Write(2, h.data(), values, 12, &cancel, &e), S_OK);
     CoTaskMemFree(e);
     ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::WriteComplete, 12) != nullptr; }, 5000));
     const TCallback* write = Find(sink, TCallbackKind::WriteComplete, 12);

@@ -12,6 +12,7 @@
 
 #include "FakeDevice.h"
 #include "OPCDA.h"
+#include "ClientSupport.h"
 #include "Processes.h"
 #include "Tarnowick.h"
 #include "e2e/ProcessDriver.h"
@@ -25,6 +26,7 @@ using test::FileExists;
 using test::ProcessIdsOf;
 using test::RunProgram;
 using test::WaitUntilGone;
+using test::I4;
 
 void Exec(sqlite3* db, const std::string& sql) {
     char* error = nullptr;
@@ -52,14 +54,6 @@ std::vector<HRESULT> Errors(HRESULT* errors, DWORD count) {
     std::vector<HRESULT> out(errors, errors + count);
     CoTaskMemFree(errors);
     return out;
-}
-
-VARIANT I4(LONG v) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_I4;
-    x.lVal = v;
-    return x;
 }
 
 class ItemsEndToEnd : public ::testing::Test {

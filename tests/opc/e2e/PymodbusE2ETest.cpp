@@ -5,11 +5,11 @@
 #include <oleauto.h>
 
 #include <cstdlib>
-#include <functional>
 #include <set>
 #include <string>
 
 #include "OPCDA.h"
+#include "ClientSupport.h"
 #include "Processes.h"
 #include "Tarnowick.h"
 #include "e2e/ConfigDatabase.h"
@@ -30,30 +30,6 @@ int DemoPort() {
     return port ? std::atoi(port) : 5020;
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!done()) {
-        if (GetTickCount64() >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-    return true;
-}
-
-// The gateway as an operator runs it, with "Start Polling" ticked (the pulse drives subscriptions).
-HWND StartPolling(DWORD pid) {
-    HWND main = e2e::WaitForWindow(pid, L"TfrmMain", kStartMs);
-    if (!main) return nullptr;
-    HWND page = GetParent(e2e::Control(main, IDC_LBXDEVICES));
-    e2e::ClickTab(e2e::Control(main, IDC_PAGES), e2e::kSettingsTab);
-    for (int i = 0; i < 100 && !IsWindowVisible(page); ++i) Sleep(50);
-    HWND box = e2e::Control(page, IDC_CBXSTARTPOLLING);
-    SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
-    PostMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_CBXSTARTPOLLING, BN_CLICKED), reinterpret_cast<LPARAM>(box));
-    return main;
-}
-
 // What the device itself holds, asked with our own client.
 uint16_t DeviceValue(uint8_t function, uint16_t number) {
     TIdModBusClient client;
@@ -69,14 +45,6 @@ uint16_t DeviceValue(uint8_t function, uint16_t number) {
     } catch (...) {
     }
     return value;
-}
-
-VARIANT I4(LONG v) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_I4;
-    x.lVal = v;
-    return x;
 }
 
 TEST(PymodbusEndToEnd, ReadWriteAndSubscribeAgainstARealDevice) {
@@ -101,7 +69,7 @@ TEST(PymodbusEndToEnd, ReadWriteAndSubscribeAgainstARealDevice) {
     }
 
     e2e::TProcess gateway = e2e::TProcess::Start(folder + L"Tarnowick.exe");
-    ASSERT_NE(StartPolling(gateway.Pid()), nullptr) << "the gateway showed no main window";
+    ASSERT_NE(test::TickStartPolling(gateway.Pid(), kStartMs, 0), nullptr) << "the gateway showed no main window";
 
     IOPCServer* server = nullptr;
     ASSERT_EQ(CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
@@ -113,26 +81,15 @@ TEST(PymodbusEndToEnd, ReadWriteAndSubscribeAgainstARealDevice) {
     ASSERT_EQ(server->AddGroup(L"demo", TRUE, 200, 9, nullptr, nullptr, 0x409, &hGroup, &rate, IID_IOPCItemMgt,
                                reinterpret_cast<IUnknown**>(&mgt)),
               S_OK);
-    const wchar_t* names[] = {L"Demo.Counter", L"Demo.Setpoint", L"Demo.Valve"};
-    OPCITEMDEF defs[3] = {};
-    for (int i = 0; i < 3; ++i) {
-        defs[i].szItemID = const_cast<LPWSTR>(names[i]);
-        defs[i].szAccessPath = const_cast<LPWSTR>(L"");
-        defs[i].bActive = TRUE;
-        defs[i].hClient = static_cast<OPCHANDLE>(i + 1);
-    }
-    OPCITEMRESULT* results = nullptr;
+    std::vector<OPCHANDLE> h = test::AddActiveItems(mgt, {L"Demo.Counter", L"Demo.Setpoint", L"Demo.Valve"});
+    ASSERT_EQ(h.size(), 3u);
     HRESULT* errors = nullptr;
-    ASSERT_EQ(mgt->AddItems(3, defs, &results, &errors), S_OK);
-    OPCHANDLE h[3] = {results[0].hServer, results[1].hServer, results[2].hServer};
-    CoTaskMemFree(results);
-    CoTaskMemFree(errors);
 
     // A device read returns what the device holds.
     IOPCSyncIO* sync = nullptr;
     ASSERT_EQ(mgt->QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void**>(&sync)), S_OK);
     OPCITEMSTATE* states = nullptr;
-    ASSERT_EQ(sync->Read(OPC_DS_DEVICE, 3, h, &states, &errors), S_OK);
+    ASSERT_EQ(sync->Read(OPC_DS_DEVICE, 3, h.data(), &states, &errors), S_OK);
     EXPECT_EQ(states[1].vDataValue.lVal, 100);
     EXPECT_EQ(states[2].vDataValue.lVal, 0);
     for (int i = 0; i < 3; ++i) {
@@ -143,7 +100,7 @@ TEST(PymodbusEndToEnd, ReadWriteAndSubscribeAgainstARealDevice) {
     CoTaskMemFree(errors);
 
     // A write of 5 reaches the register and switches the coil on.
-    VARIANT five[2] = {I4(5), I4(5)};
+    VARIANT five[2] = {test::I4(5), test::I4(5)};
     OPCHANDLE written[2] = {h[1], h[2]};
     ASSERT_EQ(sync->Write(2, written, five, &errors), S_OK);
     CoTaskMemFree(errors);
@@ -160,7 +117,7 @@ TEST(PymodbusEndToEnd, ReadWriteAndSubscribeAgainstARealDevice) {
     ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
     std::set<LONG> counters;
     bool good = true;
-    PumpUntil(
+    test::PumpUntil(
         [&] {
             for (const test::TCallback& c : sink.calls)
                 for (std::size_t j = 0; j < c.clients.size(); ++j)
