@@ -3,8 +3,8 @@
 #include <commctrl.h>
 
 #include "run_resource.h"
-#include "shell/win32/ModalDialog.h"
-#include "shell/win32/DialogText.h"
+#include "ui/win32/ModalDialog.h"
+#include "ui/win32/DialogText.h"
 
 namespace tw {
 

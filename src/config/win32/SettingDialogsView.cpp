@@ -8,17 +8,11 @@
 #include "config/DeviceSetting.h"
 #include "config/IOSetting.h"
 #include "resource.h"
+#include "ui/win32/DialogText.h"
 
 namespace tw {
 
 namespace {
-
-std::string ItemText(HWND dlg, int id) {
-    HWND control = GetDlgItem(dlg, id);
-    std::vector<char> buf(GetWindowTextLengthA(control) + 1);
-    GetWindowTextA(control, buf.data(), static_cast<int>(buf.size()));
-    return buf.data();
-}
 
 // Dotted text into the address field; anything that is not four numbers 0-255 shows as 0.0.0.0.
 void SetAddress(HWND dlg, const std::string& dotted) {
@@ -51,10 +45,10 @@ void FillDevice(HWND dlg, const TfrmDeviceSetting& logic) {
 
 void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
     TDeviceFields& f = logic.Fields;
-    f.Description = ItemText(dlg, IDC_DS_DESCRIPTION);
+    f.Description = ItemTextA(dlg, IDC_DS_DESCRIPTION);
     f.IpAddress = Address(dlg);
-    f.Port = ItemText(dlg, IDC_DS_PORT);
-    f.UnitId = ItemText(dlg, IDC_DS_UNITID);
+    f.Port = ItemTextA(dlg, IDC_DS_PORT);
+    f.UnitId = ItemTextA(dlg, IDC_DS_UNITID);
     f.Disabled = IsDlgButtonChecked(dlg, IDC_DS_DISABLED) == BST_CHECKED;
 }
 
@@ -70,10 +64,10 @@ void FillRegister(HWND dlg, const TfrmIOSetting& logic) {
 
 void ReadRegister(HWND dlg, TfrmIOSetting& logic) {
     TRegisterFields& f = logic.Fields;
-    f.Description = ItemText(dlg, IDC_IO_DESCRIPTION);
-    f.RegisterNo = ItemText(dlg, IDC_IO_REGISTERNO);
+    f.Description = ItemTextA(dlg, IDC_IO_DESCRIPTION);
+    f.RegisterNo = ItemTextA(dlg, IDC_IO_REGISTERNO);
     f.RegisterType = SendDlgItemMessageW(dlg, IDC_IO_TYPE, CB_GETCURSEL, 0, 0) == 1 ? 1 : 0;
-    f.TagName = ItemText(dlg, IDC_IO_TAGNAME);
+    f.TagName = ItemTextA(dlg, IDC_IO_TAGNAME);
 }
 
 // Both dialogs: filled from the logic's fields; OK copies the controls back and closes only when the

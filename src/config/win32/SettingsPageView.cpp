@@ -6,6 +6,7 @@
 
 #include "config/Configuration.h"
 #include "resource.h"
+#include "ui/win32/DialogText.h"
 
 namespace tw {
 
@@ -22,13 +23,6 @@ int BoxId(TSettingsBox box) {
 }
 
 int EditId(TPasswordEdit edit) { return edit == edtPassword ? IDC_EDTPASSWORD : IDC_EDTCONFIRMPASSWORD; }
-
-std::string DlgText(HWND page, int id) {
-    HWND control = GetDlgItem(page, id);
-    std::vector<char> buf(GetWindowTextLengthA(control) + 1);
-    GetWindowTextA(control, buf.data(), static_cast<int>(buf.size()));
-    return buf.data();
-}
 
 // Column 0 carries the register's ID, drawn 2 pixels wide so it is in effect hidden.
 constexpr int kColumnWidths[kGridColumns] = {2, 110, 50, 60, 120, 70};
@@ -128,7 +122,7 @@ void TSettingsPageView::SetChecked(TSettingsBox box, bool checked) {
     CheckDlgButton(page_, BoxId(box), checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
-std::string TSettingsPageView::Text(TPasswordEdit edit) const { return DlgText(page_, EditId(edit)); }
+std::string TSettingsPageView::Text(TPasswordEdit edit) const { return ItemTextA(page_, EditId(edit)); }
 
 void TSettingsPageView::SetText(TPasswordEdit edit, const std::string& text) {
     SetDlgItemTextA(page_, EditId(edit), text.c_str());

@@ -2,18 +2,10 @@
 
 #include "opc/ComText.h"
 #include "opc/server/ConsoleResource.h"
+#include "ui/win32/ModalDialog.h"
 
 namespace tw::opc {
 namespace {
-
-void CenterOnScreen(HWND dialog) {
-    RECT area, box;
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    GetWindowRect(dialog, &box);
-    const int w = box.right - box.left, h = box.bottom - box.top;
-    SetWindowPos(dialog, nullptr, area.left + (area.right - area.left - w) / 2,
-                 area.top + (area.bottom - area.top - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-}
 
 // The dialog's result is the chosen slot plus 1; 0 means nothing was chosen.
 INT_PTR CALLBACK ShutDownProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
@@ -26,7 +18,7 @@ INT_PTR CALLBACK ShutDownProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
                 if (i >= 0) SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(i), e.slot);
             }
             if (!entries.empty()) SendMessageW(combo, CB_SETCURSEL, 0, 0);
-            CenterOnScreen(dlg);
+            CenterOnWorkArea(dlg);
             return TRUE;
         }
         case WM_COMMAND:

@@ -2,7 +2,7 @@
 
 #include "run_resource.h"
 #include "shell/win32/IconResource.h"
-#include "shell/win32/ModalDialog.h"
+#include "ui/win32/ModalDialog.h"
 
 namespace tw {
 

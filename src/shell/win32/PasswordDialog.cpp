@@ -1,8 +1,8 @@
 #include "shell/win32/PasswordDialog.h"
 
 #include "run_resource.h"
-#include "shell/win32/ModalDialog.h"
-#include "shell/win32/DialogText.h"
+#include "ui/win32/ModalDialog.h"
+#include "ui/win32/DialogText.h"
 
 namespace tw {
 

@@ -15,7 +15,7 @@
 #include "acquisition/PollingSwitch.h"
 #include "acquisition/win32/SimulateDialog.h"
 #include "run_resource.h"
-#include "shell/win32/DialogText.h"
+#include "ui/win32/DialogText.h"
 #include "shell/win32/PasswordDialog.h"
 #include "shell/win32/RunView.h"
 #include "shell/win32/TrayIcon.h"
