@@ -88,9 +88,9 @@ public:
 
 private:
     void AwaitPass() {
-        std::atomic<uint16_t>& last = DataPoints[ScanRegisters - 1].Value;
-        last = 0xFFFF;  // no server answers this for the last register
-        while (last == 0xFFFF) std::this_thread::sleep_for(std::chrono::microseconds(500));
+        TRealDataPoint& last = DataPoints[ScanRegisters - 1];
+        last.Store(0xFFFF, kQualityBad);  // no server answers this for the last register
+        while (last.Value() == 0xFFFF) std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     TModBusObj Device;
 };

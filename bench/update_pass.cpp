@@ -140,7 +140,7 @@ int wmain() {
     sink.items = 0;
     const std::vector<double> changing = TimePasses([](int pass) {
         for (int i = 0; i < kItems; ++i)
-            tw::DataPoints[static_cast<size_t>(i)].Value.store(static_cast<uint16_t>(pass * 7 + i + 1));
+            tw::DataPoints[static_cast<size_t>(i)].Store(static_cast<uint16_t>(pass * 7 + i + 1), tw::kQualityGood);
     });
     if (sink.items != static_cast<long long>(items) * kPasses) Fail("a changing pass missed items");
 

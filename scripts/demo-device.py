@@ -52,8 +52,10 @@ async def serve(port):
     slave = ModbusSlaveContext(hr=ModbusSequentialDataBlock(0, [0] * 16), co=ModbusSequentialDataBlock(0, [False] * 16),
                                zero_mode=True)
     slave.setValues(HOLDING, 3, [100])
+    # Reusing the address lets a device that was just stopped listen again at once (connections of its
+    # last run may linger in TIME_WAIT).
     server = await StartAsyncTcpServer(context=ModbusServerContext(slaves=slave, single=True), address=(HOST, port),
-                                       defer_start=True)
+                                       defer_start=True, allow_reuse_address=True)
     serving = asyncio.create_task(server.serve_forever())
     while getattr(server, "server", None) is None:
         if serving.done():

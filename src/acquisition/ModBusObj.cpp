@@ -2,6 +2,7 @@
 
 #include "acquisition/PollingSwitch.h"
 #include "tags/DataPoints.h"
+#include "tags/Quality.h"
 
 #include <chrono>
 #include <thread>
@@ -36,14 +37,14 @@ bool Raised(TIdModBusClient& client, Exchange exchange) {
     }
 }
 
-// One read of a register or coil; any failure leaves 0.
-uint16_t ReadPoint(TIdModBusClient& client, const TIOPointObj& point, bool& raised) {
-    uint16_t value = 0;
-    const auto number = static_cast<uint16_t>(point.RegisterNo);
-    raised = Raised(client, [&] {
-        point.RegisterType == 0 ? client.ReadRegisterValue(number, value) : client.ReadCoilValue(number, value);
-    });
-    return raised ? 0 : value;
+// The quality a failed exchange leaves: the device refused the request, or it did not answer.
+uint16_t FailedQuality(const TIdModBusClient& client, bool raised) {
+    return !raised && client.LastOutcome == TModbusOutcome::Exception ? kQualityConfigError : kQualityCommFailure;
+}
+
+// What a register or coil holds after value was written to it: a coil is on (1) for any value but 0.
+uint16_t HeldValue(const TIOPointObj& point, uint16_t value) {
+    return point.RegisterType == 0 ? value : static_cast<uint16_t>(value != 0);
 }
 }  // namespace
 
@@ -79,6 +80,12 @@ bool TModBusObj::Start() {
         Simulated = true;
     }
     ReadClient.Disconnect();  // the clients connect again on first use
+    if (Simulated) {
+        // Whatever the points hold did not come from the device in this run; a value set by hand stays.
+        for (const TIOPointObj& point : Registers)
+            if (TRealDataPoint* p = DataPoints.Find(point.TagIndex); p && p->Quality() != kQualityLocalOverride)
+                p->SetQuality(kQualityNotConnected);
+    }
     PollThread.Start();
     return true;
 }
@@ -108,40 +115,73 @@ void TModBusObj::ScanLoop(TBMDExecuteThread& worker) {
     Running.store(false, std::memory_order_release);
 }
 
+bool TModBusObj::ReadIntoPoint(TIdModBusClient& client, const TIOPointObj& point, uint16_t& value) {
+    value = 0;
+    bool ok = false;
+    const auto number = static_cast<uint16_t>(point.RegisterNo);
+    const bool raised = Raised(client, [&] {
+        ok = point.RegisterType == 0 ? client.ReadRegisterValue(number, value) : client.ReadCoilValue(number, value);
+    });
+    if (ok) {
+        DataPoints.Store(point.TagIndex, value, kQualityGood);
+    } else if (TRealDataPoint* p = DataPoints.Find(point.TagIndex)) {
+        p->SetQuality(FailedQuality(client, raised));
+        value = p->Value();
+    }
+    const bool answered = ok || (!raised && client.LastOutcome == TModbusOutcome::Exception);
+    NoteAnswer(answered);
+    return answered;
+}
+
 void TModBusObj::ScanRegister(int index) {
     if (Simulated || !ValidIndex(index)) return;
-    const TIOPointObj& point = Registers[static_cast<std::size_t>(index)];
-    bool raised;
-    DataPoints.Store(point.TagIndex, ReadPoint(PollClient, point, raised));
+    uint16_t value;
+    ReadIntoPoint(PollClient, Registers[static_cast<std::size_t>(index)], value);
 }
 
 uint16_t TModBusObj::ReadRegisterNow(int index) {
     if (Simulated || !ValidIndex(index)) return 0;
     const TIOPointObj& point = Registers[static_cast<std::size_t>(index)];
     uint16_t value;
-    bool raised;
+    bool answered;
     {
         std::lock_guard<std::mutex> guard(Lock);
-        value = ReadPoint(ReadClient, point, raised);
+        answered = ReadIntoPoint(ReadClient, point, value);
     }
-    if (!raised) std::this_thread::sleep_for(OnDemandPause);
-    DataPoints.Store(point.TagIndex, value);
+    if (answered) std::this_thread::sleep_for(OnDemandPause);
     return value;
 }
 
-void TModBusObj::WriteRegisterValue(int index, uint16_t value) {
-    if (Simulated || !ValidIndex(index)) return;
+TWriteResult TModBusObj::WriteRegisterValue(int index, uint16_t value) {
+    if (!ValidIndex(index)) return TWriteResult::Failed;
     const TIOPointObj& point = Registers[static_cast<std::size_t>(index)];
+    if (Simulated) {
+        DataPoints.Store(point.TagIndex, HeldValue(point, value), kQualityLocalOverride);
+        return TWriteResult::Simulated;
+    }
     const auto number = static_cast<uint16_t>(point.RegisterNo);
+    bool ok = false;
     bool raised;
     {
         std::lock_guard<std::mutex> guard(Lock);
         raised = Raised(WriteClient, [&] {
-            point.RegisterType == 0 ? WriteClient.WriteSingleRegister(number, value)
-                                    : WriteClient.WriteSingleCoil(number, value);
+            ok = point.RegisterType == 0 ? WriteClient.WriteSingleRegister(number, value)
+                                         : WriteClient.WriteSingleCoil(number, value);
         });
     }
     if (!raised) std::this_thread::sleep_for(OnDemandPause);
+    if (ok) {
+        DataPoints.Store(point.TagIndex, HeldValue(point, value), kQualityGood);
+        NoteAnswer(true);
+        return TWriteResult::Written;
+    }
+    if (!raised && WriteClient.LastOutcome == TModbusOutcome::Exception) {
+        NoteAnswer(true);  // the device is there; the point keeps what the device holds
+        return TWriteResult::Refused;
+    }
+    DataPoints.SetQuality(point.TagIndex, kQualityCommFailure);
+    NoteAnswer(false);
+    return TWriteResult::Failed;
 }
 
 }  // namespace tw

@@ -69,11 +69,13 @@ void SimulatePortClick(const TSimulateSelection& selection, ISimulateDialog& dia
     // The field can be left holding "-" or nothing: such a "Set" changes nothing.
     const std::optional<int32_t> value = WholeNumberValue(form.edtValue);
     if (!value) return;
-    // Modulo 65536: -1 becomes 65535, which a register takes as 0xFFFF and a coil as on.
+    // Modulo 65536: -1 becomes 65535, which a register takes as 0xFFFF and a coil as on. The device
+    // object stores what the device (or, simulated, the operator) now holds; a failed write leaves
+    // the point as it was.
     const auto word = static_cast<uint16_t>(*value);
     device.WriteRegisterValue(TagRegister[static_cast<std::size_t>(tag)], word);
-    DataPoints.Store(tag, word);
-    if (selection.ShowTagValue) selection.ShowTagValue(tag, word);
+    const TRealDataPoint* point = DataPoints.Find(tag);
+    if (selection.ShowTagValue && point) selection.ShowTagValue(tag, point->Value());
 }
 
 }  // namespace tw

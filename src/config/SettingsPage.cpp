@@ -135,7 +135,7 @@ std::string TSettingsPage::TagValueText(const TModBusObj* device, const std::str
         if (point.TagName != tagName) continue;
         if (point.TagIndex < 0 || static_cast<std::size_t>(point.TagIndex) >= DataPoints.size()) return {};
         const TRealDataPoint& data = DataPoints[static_cast<std::size_t>(point.TagIndex)];
-        return std::to_string(data.Value.load(std::memory_order_relaxed));
+        return std::to_string(data.Value());
     }
     return {};
 }

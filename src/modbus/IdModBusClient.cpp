@@ -38,6 +38,8 @@ std::array<uint8_t, 12> BuildRequest(const TIdModBusClient& client) {
 void TIdModBusClient::Connect(int timeoutMs) { Socket.Connect(Host, Port, timeoutMs); }
 
 bool TIdModBusClient::EnsureConnected() {
+    LastOutcome = TModbusOutcome::NoAnswer;
+    LastExceptionCode = 0;
     if (!Connected()) Connect(ConnectTimeOut);
     return Connected();
 }
@@ -80,6 +82,8 @@ bool TIdModBusClient::WriteSingleRegister(uint16_t regNo, uint16_t value) { retu
 bool TIdModBusClient::WriteSingleCoil(uint16_t coilNo, uint16_t value) { return Write(5, coilNo, value); }
 
 bool TIdModBusClient::Transact() {
+    LastOutcome = TModbusOutcome::NoAnswer;
+    LastExceptionCode = 0;
     try {
         // Anything waiting now belongs to an earlier exchange and must not pass as this request's answer.
         Socket.DiscardPending();
@@ -93,8 +97,15 @@ bool TIdModBusClient::Transact() {
             Disconnect();
             return false;
         }
-        if (answer[HeaderSize] != ModBusFunction) return false;  // exception answers too
-        return Unpack(answer, size);
+        if (answer[HeaderSize] == (ModBusFunction | 0x80) && size > HeaderSize + 1) {
+            // The device is there and refused this request (an illegal address, say).
+            LastOutcome = TModbusOutcome::Exception;
+            LastExceptionCode = answer[HeaderSize + 1];
+            return false;
+        }
+        if (answer[HeaderSize] != ModBusFunction || !Unpack(answer, size)) return false;
+        LastOutcome = TModbusOutcome::Answered;
+        return true;
     } catch (...) {
         Disconnect();
         throw;

@@ -9,6 +9,10 @@
 
 namespace tw {
 
+// How the last read or write ended: the device answered as asked, the device answered with an
+// exception (it is there but refused the request), or there was no usable answer.
+enum class TModbusOutcome : uint8_t { Answered, Exception, NoAnswer };
+
 class TIdModBusClient {
 public:
     static constexpr int DataBufferWords = 256;
@@ -28,6 +32,9 @@ public:
 
     // Before a write word 0 holds the value; after a read words 0.. hold the values read.
     std::array<uint16_t, DataBufferWords> DataBuffer{};
+    // Set by every read and write, also by one that raises; the exception code of an exception answer.
+    TModbusOutcome LastOutcome = TModbusOutcome::NoAnswer;
+    uint8_t LastExceptionCode = 0;
 
     // Connection operations. Failures raise ESocketError and leave the client disconnected.
     void Connect(int timeoutMs);

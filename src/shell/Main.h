@@ -21,6 +21,7 @@ enum TMainTimer : int {
     tmrOPCServerPulse,
     tmrRefresh,
     tmrSimulatedMode,
+    tmrDeviceState,
 };
 
 enum TMainPage : int { tstMonitor = 0, tstSettings = 1 };

@@ -30,6 +30,8 @@ void TRunController::bbnStartClick() {
         }
     }
     log_.WriteLog("All enabled devices successfully started!");
+    // Stays on after Stop: on-demand reads and writes still reach the devices.
+    if (!main_.TimerEnabled(tmrDeviceState)) main_.EnableTimer(tmrDeviceState, kDeviceStateIntervalMs);
     view_.SetStopEnabled(true);
     view_.SetStartEnabled(false);
     view_.SetTrayImage(kTrayImageRunning);
@@ -88,6 +90,7 @@ bool TRunController::TimerTick(int timer) {
     case tmrOPCServerPulse: tmrOPCServerPulseTimer(); return true;
     case tmrRefresh: tmrRefreshTimer(); return true;
     case tmrSimulatedMode: tmrSimulatedModeTimer(); return true;
+    case tmrDeviceState: tmrDeviceStateTimer(); return true;
     default: return false;
     }
 }
@@ -111,6 +114,20 @@ void TRunController::tmrSimulatedModeTimer() {
     // Off before the modal box: its message loop keeps dispatching this window's timers.
     main_.DisableTimer(tmrSimulatedMode);
     general_.ShowMsg(kSimulatedModeWarning, mkWarning, mbOKOnly, 0);
+}
+
+void TRunController::tmrDeviceStateTimer() {
+    for (int i = 0; i < devices_.Count(); ++i) {
+        TModBusObj& device = devices_[i];
+        const TCommState now = device.CommState.load(std::memory_order_relaxed);
+        if (now == device.LoggedCommState || now == TCommState::Unknown) continue;
+        // A device that answers from the start is no news; one that failed and answers again is.
+        if (now == TCommState::Failing)
+            log_.WriteLog("Device \"" + device.Description + "\" is not answering!");
+        else if (device.LoggedCommState == TCommState::Failing)
+            log_.WriteLog("Device \"" + device.Description + "\" is answering again.");
+        device.LoggedCommState = now;
+    }
 }
 
 void TRunController::bbnHideClick() {

@@ -18,6 +18,8 @@ class TModBusObjList;
 inline constexpr unsigned kPulseIntervalMs = 10;
 inline constexpr unsigned kRefreshIntervalMs = 100;
 inline constexpr unsigned kSimulatedModeDelayMs = 3000;
+// How often the event log looks for devices that stopped or resumed answering.
+inline constexpr unsigned kDeviceStateIntervalMs = 500;
 inline constexpr char kSimulatedModeWarning[] = "Some devices could not be connected, thus running simulation mode!";
 inline constexpr int kTrayImageStopped = 0;
 inline constexpr int kTrayImageRunning = 1;
@@ -69,6 +71,8 @@ public:
     void tmrOPCServerPulseTimer();
     void tmrRefreshTimer();
     void tmrSimulatedModeTimer();
+    // One event log line per device whose reads started failing or succeed again since the last look.
+    void tmrDeviceStateTimer();
 
     void bbnHideClick();
     void tniIconClick() { main_.ShowMainWindow(); }

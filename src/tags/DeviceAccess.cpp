@@ -18,9 +18,10 @@ uint16_t ReadTagFromDevice(int32_t tagIndex) {
     return device ? device->ReadRegisterNow(TagRegister[static_cast<std::size_t>(tagIndex)]) : 0;
 }
 
-void WriteTagToDevice(int32_t tagIndex, uint32_t value) {
-    if (TModBusObj* device = DeviceOf(tagIndex))
-        device->WriteRegisterValue(TagRegister[static_cast<std::size_t>(tagIndex)], static_cast<uint16_t>(value));
+TWriteResult WriteTagToDevice(int32_t tagIndex, uint32_t value) {
+    TModBusObj* device = DeviceOf(tagIndex);
+    return device ? device->WriteRegisterValue(TagRegister[static_cast<std::size_t>(tagIndex)], static_cast<uint16_t>(value))
+                  : TWriteResult::Failed;
 }
 
 }  // namespace tw

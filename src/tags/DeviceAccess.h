@@ -3,12 +3,15 @@
 
 #include <cstdint>
 
+#include "acquisition/ModBusObj.h"
+
 namespace tw {
 
-// Reads the tag's register into its data point and returns the value (0 on failure, for a
-// simulated device, or for an index that names no tag).
+// Reads the tag's register into its data point (value and quality) and returns the point's value;
+// 0 for a simulated device or an index that names no tag, whose point is left alone.
 uint16_t ReadTagFromDevice(int32_t tagIndex);
-// Writes the low 16 bits of value to the tag's register or coil; failures are not reported.
-void WriteTagToDevice(int32_t tagIndex, uint32_t value);
+// Writes the low 16 bits of value to the tag's register or coil; the data point takes the value
+// only when the device (or simulation) did. Failed for an index that names no tag.
+TWriteResult WriteTagToDevice(int32_t tagIndex, uint32_t value);
 
 }  // namespace tw

@@ -23,7 +23,7 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 50
     return true;
 }
 
-inline uint16_t PointValue(int index) { return DataPoints[static_cast<std::size_t>(index)].Value.load(); }
+inline uint16_t PointValue(int index) { return DataPoints[static_cast<std::size_t>(index)].Value(); }
 
 // Short time-outs keep failure cases quick; the product's own are seconds.
 inline void UseShortTimeOuts(TModBusObj& device, uint32_t timeOutMs = 400) {

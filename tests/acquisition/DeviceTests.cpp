@@ -31,7 +31,7 @@ TEST_F(DeviceLifecycle, UnreachableDeviceIsSimulatedForGoodAndSendsNothing) {
     TModBusObj device;
     device.SetConnection("127.0.0.1", port, 1);
     AddPoint(device, 1);
-    DataPoints[0].Value = 123;  // set by hand, as the simulate dialog does
+    DataPoints[0].Store(123, kQualityLocalOverride);  // set by hand, as the simulate dialog does
     EXPECT_TRUE(device.Start());
     EXPECT_TRUE(device.Simulated);
     PollingSwitch = true;
@@ -44,12 +44,29 @@ TEST_F(DeviceLifecycle, UnreachableDeviceIsSimulatedForGoodAndSendsNothing) {
     device.Start();
     EXPECT_TRUE(device.Simulated);
     EXPECT_EQ(device.ReadRegisterNow(0), 0);
-    device.WriteRegisterValue(0, 5);
+    EXPECT_EQ(DataPoints[0].Quality(), kQualityLocalOverride);  // the hand-set value stays forced
+    // A client's write is forced like the operator's: GOOD, local override.
+    EXPECT_EQ(device.WriteRegisterValue(0, 5), TWriteResult::Simulated);
     device.Stop();
     TTcpSocket probe, other;
     EXPECT_TRUE(nowListening.Accept(probe, 1000));
     EXPECT_FALSE(nowListening.Accept(other, 50));  // nothing but the probe connected
-    EXPECT_EQ(PointValue(0), 123);
+    EXPECT_EQ(PointValue(0), 5);
+    EXPECT_EQ(DataPoints[0].Quality(), kQualityLocalOverride);
+}
+
+// Values of a simulated device come from no device: not connected until set by hand, whatever an
+// earlier run of the same device object read.
+TEST_F(DeviceLifecycle, SimulatedPointsAreNotConnectedUntilSetByHand) {
+    TModBusObj device;
+    device.SetConnection("127.0.0.1", ClosedPort(), 1);
+    AddPoint(device, 1);
+    DataPoints[0].Store(7, kQualityGood);  // read in an earlier run
+    device.Start();
+    ASSERT_TRUE(device.Simulated);
+    EXPECT_EQ(DataPoints[0].Quality(), kQualityNotConnected);
+    EXPECT_EQ(PointValue(0), 7);
+    device.Stop();
 }
 
 TEST_F(DeviceLifecycle, DeviceWithoutRegistersIdles) {

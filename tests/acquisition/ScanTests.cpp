@@ -26,7 +26,7 @@ TEST_F(Scanning, EveryRegisterIsReadInOrderAndStored) {
     AddPoint(device, 3, 1);
     AddPoint(device, 40);  // same number twice: both read
     AddPoint(device, 4, 1);
-    DataPoints[3].Value = 9;
+    DataPoints[3].Store(9, kQualityGood);
     device.Start();
     PollingSwitch = true;
     ASSERT_TRUE(WaitUntil([&] { return peer.Requests().size() >= 8; }));
@@ -48,25 +48,56 @@ TEST_F(Scanning, EveryRegisterIsReadInOrderAndStored) {
 TEST_F(Scanning, SwitchOffReadsNothingAndKeepsValues) {
     peer.SetRegister(1, 5);
     AddPoint(device, 1);
-    DataPoints[0].Value = 42;
+    DataPoints[0].Store(42, kQualityGood);
     device.Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     EXPECT_TRUE(peer.Requests().empty());
     EXPECT_EQ(PointValue(0), 42);
 }
 
-TEST_F(Scanning, ValuesDropToZeroWhenTheDeviceFallsSilentAndRecover) {
-    peer.SetRegister(1, 11);
-    peer.SetRegister(2, 22);
+inline TPointSample Point(int index) { return DataPoints[static_cast<std::size_t>(index)].Sample(); }
+inline bool Holds(int index, uint16_t value, uint16_t quality) {
+    const TPointSample p = Point(index);
+    return p.Value == value && p.Quality == quality;
+}
+
+// A device that answers, falls silent, hangs up, refuses and answers again: each point keeps the value
+// last obtained with a quality that says why it is old, and the device's state follows for the log.
+TEST_F(Scanning, FailedReadsKeepTheLastValueWithTheQualityOfTheFailure) {
     AddPoint(device, 1);
-    AddPoint(device, 2);
+    AddPoint(device, 2, 1);
+    EXPECT_TRUE(Holds(0, 0, kQualityNotConnected));  // never obtained
     device.Start();
     PollingSwitch = true;
-    ASSERT_TRUE(WaitUntil([] { return PointValue(0) == 11 && PointValue(1) == 22; }));
-    peer.SetSilent(true);
-    ASSERT_TRUE(WaitUntil([] { return PointValue(0) == 0 && PointValue(1) == 0; }));
-    peer.SetSilent(false);
-    ASSERT_TRUE(WaitUntil([] { return PointValue(0) == 11 && PointValue(1) == 22; }));
+    struct TStep {
+        TFakeDevice::TMode mode;
+        uint16_t reg, coil;      // what the device holds during the step
+        uint16_t value0, value1;  // what the points hold afterwards
+        uint16_t quality;
+        TCommState state;
+    };
+    const TStep steps[] = {
+        {TFakeDevice::Answering, 11, 1, 11, 1, kQualityGood, TCommState::Answering},
+        {TFakeDevice::Silent, 33, 0, 11, 1, kQualityCommFailure, TCommState::Failing},
+        {TFakeDevice::Answering, 12, 1, 12, 1, kQualityGood, TCommState::Answering},
+        {TFakeDevice::HangingUp, 33, 0, 12, 1, kQualityCommFailure, TCommState::Failing},
+        {TFakeDevice::Refusing, 33, 0, 12, 1, kQualityConfigError, TCommState::Answering},
+        {TFakeDevice::Answering, 44, 0, 44, 0, kQualityGood, TCommState::Answering},
+    };
+    for (const TStep& step : steps) {
+        SCOPED_TRACE(testing::Message() << "mode " << step.mode << " register " << step.reg);
+        peer.SetRegister(1, step.reg);
+        peer.SetCoil(2, step.coil != 0);
+        peer.SetMode(step.mode);
+        ASSERT_TRUE(WaitUntil([&] { return Holds(0, step.value0, step.quality) && Holds(1, step.value1, step.quality); }))
+            << "point 0: " << Point(0).Value << "/" << Point(0).Quality << ", point 1: " << Point(1).Value << "/"
+            << Point(1).Quality;
+        EXPECT_EQ(device.CommState.load(), step.state);
+    }
+    device.Stop();
+    const std::size_t afterStop = peer.Requests().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(peer.Requests().size(), afterStop);  // nothing after Stop
 }
 
 TEST_F(Scanning, RegisterWithoutTagStoresNothing) {
@@ -105,15 +136,47 @@ TEST_F(Scanning, OnDemandReadsAndWritesWhileThePollThreadScans) {
     device.WriteRegisterValue(-1, 1);
 }
 
-TEST_F(Scanning, FailedOnDemandReadStoresZero) {
+// On demand as in the scan: a read that fails keeps the value, a write the device does not take
+// leaves the point as it was (marked when the device did not answer), a simulated device's point
+// takes the value as forced by hand.
+TEST_F(Scanning, OnDemandAccessReportsAndStoresOnlyWhatTheDeviceDid) {
     peer.SetRegister(1, 8);
     AddPoint(device, 1);
+    AddPoint(device, 2, 1);
     device.Start();
     EXPECT_EQ(device.ReadRegisterNow(0), 8);
-    EXPECT_EQ(PointValue(0), 8);
-    peer.SetSilent(true);
-    EXPECT_EQ(device.ReadRegisterNow(0), 0);
-    EXPECT_EQ(PointValue(0), 0);
+    EXPECT_TRUE(Holds(0, 8, kQualityGood));
+
+    struct TWrite {
+        TFakeDevice::TMode mode;
+        int index;
+        uint16_t value;
+        TWriteResult result;
+        uint16_t held;      // by the device afterwards
+        uint16_t point;     // the point's value afterwards
+        uint16_t quality;
+    };
+    const TWrite writes[] = {
+        {TFakeDevice::Answering, 0, 9, TWriteResult::Written, 9, 9, kQualityGood},
+        {TFakeDevice::Answering, 1, 5, TWriteResult::Written, 1, 1, kQualityGood},  // a coil holds 1
+        {TFakeDevice::Refusing, 0, 10, TWriteResult::Refused, 9, 9, kQualityGood},
+        {TFakeDevice::Silent, 0, 11, TWriteResult::Failed, 9, 9, kQualityCommFailure},
+        {TFakeDevice::HangingUp, 0, 12, TWriteResult::Failed, 9, 9, kQualityCommFailure},
+    };
+    for (const TWrite& w : writes) {
+        SCOPED_TRACE(testing::Message() << "mode " << w.mode << " value " << w.value);
+        peer.SetMode(w.mode);
+        EXPECT_EQ(device.WriteRegisterValue(w.index, w.value), w.result);
+        EXPECT_EQ(w.index == 0 ? peer.Register(1) : static_cast<uint16_t>(peer.Coil(2)), w.held);
+        EXPECT_TRUE(Holds(w.index, w.point, w.quality)) << Point(w.index).Value << "/" << Point(w.index).Quality;
+    }
+    peer.SetMode(TFakeDevice::Silent);
+    EXPECT_EQ(device.ReadRegisterNow(0), 9);  // the last value, not a made-up 0
+    EXPECT_TRUE(Holds(0, 9, kQualityCommFailure));
+    peer.SetMode(TFakeDevice::Refusing);
+    EXPECT_EQ(device.ReadRegisterNow(0), 9);
+    EXPECT_TRUE(Holds(0, 9, kQualityConfigError));
+    EXPECT_EQ(device.WriteRegisterValue(5, 1), TWriteResult::Failed);  // no such register
 }
 
 }  // namespace

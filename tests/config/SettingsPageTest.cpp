@@ -22,7 +22,7 @@ struct SettingsPageTest : ConfigFixture {
         page.SetGridTitles();
         cfg.LoadSettings(false);
         cfg.BuildTagTable();
-        for (std::size_t t = 0; t < DataPoints.size(); ++t) DataPoints[t].Value = static_cast<uint16_t>(100 + t);
+        for (std::size_t t = 0; t < DataPoints.size(); ++t) DataPoints[t].Store(static_cast<uint16_t>(100 + t), kQualityGood);
     }
 };
 
@@ -50,7 +50,7 @@ TEST_F(SettingsPageTest, ValuesFollowTheTagNameWhenRowsShiftBeforeARestart) {
     AddRegister(pump, "0 new", "NEW");  // sorts first and has no data point
     Select("Pump");
     EXPECT_EQ(Column(colTagValue), (Strings{"", "100", "101", "102"}));
-    DataPoints[2].Value = 7;
+    DataPoints[2].Store(7, kQualityGood);
     page.RefreshTagValues();
     EXPECT_EQ(pageView.rows[4][colTagValue], "7");
     pageView.active = false;  // only shown on the active Settings page

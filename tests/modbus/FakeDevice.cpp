@@ -33,9 +33,14 @@ bool TFakeDevice::Coil(uint16_t number) const {
 }
 
 TReply TFakeDevice::Answer(const TRequest& request) {
-    if (Silent) return Silence();
     const uint8_t unit = request[6];
     const uint8_t function = request[7];
+    switch (Mode.load()) {
+    case Silent: return Silence();
+    case HangingUp: return HangUp();
+    case Refusing: return Send(Frame(unit, static_cast<uint8_t>(0x80 | function), {2}));  // illegal data address
+    case Answering: break;
+    }
     const auto address = static_cast<uint16_t>((request[8] << 8) | request[9]);
     const auto word = static_cast<uint16_t>((request[10] << 8) | request[11]);
     std::lock_guard<std::mutex> lock(Guard);

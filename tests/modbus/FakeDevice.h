@@ -1,4 +1,5 @@
-// A well-behaved Modbus TCP device (holding registers and coils) that can be told to fall silent.
+// A well-behaved Modbus TCP device (holding registers and coils) that can be told to fall silent, to
+// hang up on every request, or to refuse every request with an exception answer.
 #pragma once
 
 #include "ScriptedServer.h"
@@ -17,7 +18,9 @@ public:
     uint16_t Register(uint16_t number) const;
     void SetCoil(uint16_t number, bool on);
     bool Coil(uint16_t number) const;
-    void SetSilent(bool silent) { Silent = silent; }
+    enum TMode { Answering, Silent, HangingUp, Refusing };
+    void SetMode(TMode mode) { Mode = mode; }
+    void SetSilent(bool silent) { Mode = silent ? Silent : Answering; }
     std::vector<TRequest> Requests() const { return Server->Requests(); }
     int Connections() const { return Server->Connections(); }
 
@@ -27,7 +30,7 @@ private:
     mutable std::mutex Guard;
     std::map<uint16_t, uint16_t> Registers;  // by wire address
     std::map<uint16_t, bool> Coils;
-    std::atomic<bool> Silent{false};
+    std::atomic<TMode> Mode{Answering};
     std::unique_ptr<TScriptedServer> Server;  // last: stops before the maps go
 };
 

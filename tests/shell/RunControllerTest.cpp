@@ -159,6 +159,35 @@ TEST_F(RunControllerTest, NothingIsReadBeforeStartPollingAndStopFreezesValues) {
     run->bbnStopClick();
 }
 
+// One line when a device stops answering and one when it answers again, however often it is read
+// and the log looks in between; a device that answers from the start is no news.
+TEST_F(RunControllerTest, DeviceFailuresAreLoggedOncePerChange) {
+    TFakeDevice peer;
+    TModBusObj& device = AddDevice("Pump", peer.Port());
+    AddPoint(device, 40);
+    run->bbnStartClick();
+    EXPECT_EQ(view.timers.at(tmrDeviceState), kDeviceStateIntervalMs);
+    TickStartPolling(true);
+    view.lines.clear();
+    const auto settle = [&](TCommState state) {
+        const std::size_t reads = peer.Requests().size();
+        ASSERT_TRUE(WaitUntil([&] { return device.CommState.load() == state && peer.Requests().size() > reads + 2; }));
+        for (int i = 0; i < 3; ++i) EXPECT_TRUE(run->TimerTick(tmrDeviceState));
+    };
+    settle(TCommState::Answering);
+    EXPECT_TRUE(view.lines.empty());
+    peer.SetMode(TFakeDevice::Silent);
+    settle(TCommState::Failing);
+    peer.SetMode(TFakeDevice::HangingUp);
+    settle(TCommState::Failing);
+    peer.SetMode(TFakeDevice::Answering);
+    settle(TCommState::Answering);
+    EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Device \"Pump\" is not answering!",
+                                                     "Device \"Pump\" is answering again."}));
+    run->bbnStopClick();
+    EXPECT_TRUE(view.TimerEnabled(tmrDeviceState));  // on-demand access goes on after Stop
+}
+
 TEST_F(RunControllerTest, LeavingTheSettingsPageOrHidingClearsStartPolling) {
     run->pclMainChange(tstSettings);
     TickStartPolling(true);

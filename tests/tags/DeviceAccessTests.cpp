@@ -31,7 +31,7 @@ TEST(DeviceAccess, TagsReachTheirDeviceAndRegister) {
     EXPECT_TRUE(second.Coil(10));
     EXPECT_EQ(second.Requests().back()[6], 2);  // unit of device b
     EXPECT_EQ(ReadTagFromDevice(3), 2020);
-    EXPECT_EQ(DataPoints[3].Value.load(), 2020);
+    EXPECT_EQ(DataPoints[3].Value(), 2020);
 
     // Indexes that name no tag, or a tag whose device is gone, do nothing.
     EXPECT_EQ(ReadTagFromDevice(-1), 0);

@@ -22,7 +22,7 @@ bool WaitUntil(const std::function<bool()>& condition) {
     return true;
 }
 
-uint16_t Value(int tag) { return DataPoints[static_cast<std::size_t>(tag)].Value.load(); }
+uint16_t Value(int tag) { return DataPoints[static_cast<std::size_t>(tag)].Value(); }
 
 TEST(Pymodbus, ScanReadsAndWritesReachTheServer) {
     test::TPymodbusServer server;

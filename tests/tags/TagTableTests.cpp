@@ -33,7 +33,7 @@ TEST_F(TagTableTest, TwoDevicesAreNumberedDeviceByDevice) {
     EXPECT_EQ(first.Registers[1].TagIndex, 1);
     EXPECT_EQ(second.Registers[2].TagIndex, 4);
     EXPECT_EQ(DataPoints.size(), 5u);
-    EXPECT_EQ(DataPoints[4].Value.load(), 0);
+    EXPECT_EQ(DataPoints[4].Value(), 0);
     ASSERT_EQ(TagTable.size(), 6u);  // and the blank entry that closes it
     EXPECT_EQ(TagTable.back().Id, 0u);
     EXPECT_EQ(TagTable.back().CanonicalType, 0u);
@@ -69,6 +69,27 @@ TEST_F(TagTableTest, LongNamesAreCutAndTheFirstOfEqualNamesWins) {
     EXPECT_EQ(TagIdByName(longName), 0u);
     EXPECT_EQ(TagIdByName(longName.substr(0, 64)), 6001u);
     EXPECT_EQ(TagNameById(6001).size(), 64u);
+}
+
+// A new data point holds no value from a device; its word keeps value and quality together.
+TEST(DataPoint, StartsNotConnectedAndChangesQualityWithoutLosingTheValue) {
+    TRealDataPoint point;
+    EXPECT_EQ(point.Value(), 0);
+    EXPECT_EQ(point.Quality(), 0x08);  // BAD, not connected
+    point.Store(65535, 0xC0);
+    point.SetQuality(0x18);
+    EXPECT_EQ(point.Value(), 65535);
+    EXPECT_EQ(point.Quality(), 0x18);
+}
+
+// The names operators read in opcda-cli's output, as the OPC standard words them; limit bits aside.
+TEST(DataPoint, QualityNames) {
+    const std::pair<uint16_t, const char*> rows[] = {
+        {0xC0, "good"},          {0xD8, "good local override"}, {0x18, "bad comm failure"},
+        {0x04, "bad config error"}, {0x08, "bad not connected"}, {0x1C, "bad out of service"},
+        {0x1F, "bad out of service"}, {0x14, "bad last known value"}, {0x00, "bad"},
+        {0x44, "uncertain last usable value"}, {0x80, "invalid"}};
+    for (const auto& [quality, name] : rows) EXPECT_EQ(QualityName(quality), name) << quality;
 }
 
 }  // namespace

@@ -24,12 +24,6 @@ namespace {
 using opc::Narrow;
 using opc::Widen;
 
-std::string QualityText(WORD quality) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", quality);
-    return buf;
-}
-
 // The value as text (in the user's locale) with its variant type.
 std::string ValueText(const VARIANT& value) {
     VARIANT text;

@@ -3,12 +3,20 @@
 #include <cstdio>
 #include <sstream>
 
+#include "tags/Quality.h"
+
 namespace tw::opcda_cli {
 
 std::string HexCode(HRESULT hr) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(hr));
     return buf;
+}
+
+std::string QualityText(WORD quality) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", quality);
+    return std::string(hex) + " (" + QualityName(quality) + ")";
 }
 
 std::string UtcText(const FILETIME& ft) {

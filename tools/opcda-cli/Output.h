@@ -20,6 +20,8 @@ struct TResult {
 };
 
 std::string HexCode(HRESULT hr);
+// "0xC0 (good)", "0x18 (bad comm failure)": the quality word in hex and by name.
+std::string QualityText(WORD quality);
 // "yyyy-mm-ddThh:mm:ss.mmmZ", or empty for a time that cannot be converted.
 std::string UtcText(const FILETIME& ft);
 std::string JsonEscape(const std::string& text);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "opc/ComText.h"
+#include "tags/Quality.h"
 
 namespace tw::opcda_cli {
 namespace {
@@ -64,16 +65,15 @@ private:
                                                                   VT_BSTR)))
             shown = Narrow(text.bstrVal);
         VariantClear(&text);
-        char q[8];
-        std::snprintf(q, sizeof q, "0x%02X", quality);
         if (json_) {
             std::printf("{\"event\":\"dataChange\",\"transid\":%lu,\"item\":\"%s\",\"value\":\"%s\",\"vt\":%u,"
-                        "\"quality\":%u,\"time\":\"%s\",\"error\":\"%s\"}\n",
+                        "\"quality\":%u,\"qualityName\":\"%s\",\"time\":\"%s\",\"error\":\"%s\"}\n",
                         static_cast<unsigned long>(transid), JsonEscape(name).c_str(), JsonEscape(shown).c_str(),
-                        static_cast<unsigned>(value.vt), static_cast<unsigned>(quality), UtcText(stamp).c_str(),
-                        HexCode(error).c_str());
+                        static_cast<unsigned>(value.vt), static_cast<unsigned>(quality), QualityName(quality).c_str(),
+                        UtcText(stamp).c_str(), HexCode(error).c_str());
         } else {
-            std::printf("%s value=%s quality=%s time=%s%s\n", name.c_str(), shown.c_str(), q, UtcText(stamp).c_str(),
+            std::printf("%s value=%s quality=%s time=%s%s\n", name.c_str(), shown.c_str(), QualityText(quality).c_str(),
+                        UtcText(stamp).c_str(),
                         error == S_OK ? "" : (" error=" + HexCode(error)).c_str());
         }
     }

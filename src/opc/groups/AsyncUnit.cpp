@@ -37,7 +37,7 @@ void TCallbackArrays::Truncate(std::size_t count) {
 
 HRESULT TCallbackArrays::MasterQuality() const {
     for (WORD q : qualities)
-        if (q != kQualityGood) return S_FALSE;
+        if (!IsGoodQuality(q)) return S_FALSE;
     return S_OK;
 }
 

@@ -57,7 +57,7 @@ public:
     TCallbackArrays& operator=(const TCallbackArrays&) = delete;
 
     DWORD Count() const { return static_cast<DWORD>(clientHandles.size()); }
-    // S_OK when every quality is good (errors: every error S_OK), else S_FALSE.
+    // S_OK when every quality is in the GOOD class (errors: every error S_OK), else S_FALSE.
     HRESULT MasterQuality() const;
     HRESULT MasterError() const;
     // Keeps the first count entries.

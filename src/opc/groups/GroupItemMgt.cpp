@@ -97,6 +97,9 @@ HRESULT TOPCGroup::DefineItems(DWORD dwCount, const OPCITEMDEF* pItemArray, bool
             item.Writable = TagIsWritable(tagId);
             item.CanonicalType = static_cast<VARTYPE>(TagCanonicalType(tagId));
             item.SetRequestedType(def.vtRequestedDataType);
+            // The item starts with what its data point holds, so a read queued before the first pass
+            // never reports a value the tag never had; having never been seen, it still reports then.
+            item.TakePoint();
             try {
                 item.ItemID = Narrow(def.szItemID);
                 items_.Append(item);

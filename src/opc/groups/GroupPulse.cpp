@@ -16,7 +16,6 @@
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "tags/DataPoints.h"
-#include "tags/DeviceAccess.h"
 
 namespace tw::opc {
 namespace {
@@ -79,7 +78,8 @@ void TOPCGroup::WalkAll(bool due) {
     for (const auto& item : items_) {
         if (!item->Active) continue;
         Refreshed(*item, due);
-        watched_.push_back(TWatchedItem{item->DataPointIndex, item->Position, item->Value, item->PendingChange != FALSE});
+        watched_.push_back(TWatchedItem{item->DataPointIndex, item->Position, TRealDataPoint::Pack(item->Value, item->Quality),
+                                        item->PendingChange != FALSE});
     }
     watchValid_ = true;
 }
@@ -87,14 +87,15 @@ void TOPCGroup::WalkAll(bool due) {
 void TOPCGroup::WalkWatched(bool due) {
     const std::size_t points = DataPoints.size();
     for (TWatchedItem& w : watched_) {
-        // A data point outside the table leaves the item's value as it is, as Refresh does.
-        const uint16_t value = w.point >= 0 && static_cast<std::size_t>(w.point) < points
-                                   ? DataPoints[static_cast<std::size_t>(w.point)].Value.load(std::memory_order_relaxed)
-                                   : w.seen;
-        if (value == w.seen && !w.pending) continue;
+        // A data point outside the table leaves the item as it is, as Refresh does. Value and quality
+        // are compared as the one word they are stored in.
+        const uint32_t word = w.point >= 0 && static_cast<std::size_t>(w.point) < points
+                                  ? DataPoints[static_cast<std::size_t>(w.point)].Load()
+                                  : w.seen;
+        if (word == w.seen && !w.pending) continue;
         TOPCItem& item = items_[w.position];
         Refreshed(item, due);
-        w.seen = item.Value;
+        w.seen = TRealDataPoint::Pack(item.Value, item.Quality);
         w.pending = item.PendingChange != FALSE;
     }
 }
@@ -175,9 +176,7 @@ void TOPCGroup::ExecuteWrite(TAsyncIO2& t, IOPCDataCallback& callback) {
         } else if (value.vt == VT_EMPTY || !IsValidVarType(value.vt)) {
             a.errors[i] = OPC_E_BADTYPE;
         } else {
-            uint16_t stored = 0;
-            a.errors[i] = item->StoreValue(value, stored);
-            if (a.errors[i] == S_OK) WriteTagToDevice(item->DataPointIndex, stored);
+            a.errors[i] = item->StoreValue(value);
         }
     }
     callback.OnWriteComplete(t.ClientTransactionId, clientHandle_, a.MasterError(), a.Count(), a.clientHandles.data(),

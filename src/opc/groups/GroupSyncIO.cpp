@@ -1,5 +1,5 @@
-// IOPCSyncIO of the group: reads go to the device for every item, writes reach the data point
-// first and then the device.
+// IOPCSyncIO of the group: reads go to the device for every item; writes go to the device, and the
+// data point takes a value only when the device took it.
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "opc/groups/GroupUnit.h"
@@ -36,11 +36,7 @@ HRESULT TOPCGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValue
         const VARIANT& value = pItemValues[i];
         if (value.vt == VT_EMPTY || !IsValidVarType(value.vt)) return OPC_E_BADTYPE;
         if (!item.Writable) return OPC_E_BADRIGHTS;
-        uint16_t stored = 0;
-        const HRESULT error = item.StoreValue(value, stored);
-        // A device that cannot be reached does not fail the entry: the data point holds the value.
-        if (error == S_OK) WriteTagToDevice(item.DataPointIndex, stored);
-        return error;
+        return item.StoreValue(value);
     });
 }
 

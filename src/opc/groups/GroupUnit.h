@@ -180,7 +180,7 @@ private:
     struct TWatchedItem {
         int32_t point;
         uint32_t position;
-        uint16_t seen;
+        uint32_t seen;  // the data point's value and quality as last taken
         bool pending;
     };
     std::vector<TWatchedItem> watched_;

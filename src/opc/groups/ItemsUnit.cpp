@@ -8,6 +8,7 @@
 #include "opc/ValueConvert.h"
 #include "opc/groups/ItemAttributesOPC.h"
 #include "tags/DataPoints.h"
+#include "tags/DeviceAccess.h"
 
 namespace tw::opc {
 namespace {
@@ -25,20 +26,22 @@ TRealDataPoint* PointOf(int32_t index) {
 
 OPCHANDLE NextItemHandle() { return ++itemHandleCounter; }
 
-void TOPCItem::SetActive(BOOL flag) {
-    Active = flag;
-    Quality = flag ? kQualityGood : kQualityOutOfService;
-}
+void TOPCItem::SetActive(BOOL flag) { Active = flag; }
 
 void TOPCItem::SetRequestedType(VARTYPE vt) { RequestedType = vt == VT_EMPTY ? CanonicalType : vt; }
 
 // The update pass calls these for every active item every 10 ms: an item that has not changed is
 // only read, never written, so an idle pass does not dirty the items' memory.
-bool TOPCItem::Refresh() {
+void TOPCItem::TakePoint() {
     if (const TRealDataPoint* point = PointOf(DataPointIndex)) {
-        const uint16_t now = point->Value.load(std::memory_order_relaxed);
-        if (now != Value) Value = now;
+        const TPointSample now = point->Sample();
+        if (now.Value != Value) Value = now.Value;
+        if (now.Quality != Quality) Quality = now.Quality;
     }
+}
+
+bool TOPCItem::Refresh() {
+    TakePoint();
     const bool changed = Value != LastSeenValue || Quality != LastSeenQuality;
     if (changed) {
         LastSeenValue = Value;
@@ -55,8 +58,7 @@ bool TOPCItem::TakeChanged() {
 }
 
 void TOPCItem::GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& error) {
-    Quality = source == OPC_DS_CACHE && !Active ? kQualityOutOfService : kQualityGood;
-    quality = Quality;
+    quality = source == OPC_DS_CACHE && !Active ? kQualityOutOfService : Quality;
     error = S_OK;
     VARIANT native;
     VariantInit(&native);
@@ -89,7 +91,7 @@ void TOPCItem::ReadForCallback(OPCHANDLE& clientHandle, VARIANT& value, bool upd
     }
 }
 
-HRESULT TOPCItem::StoreValue(const VARIANT& value, uint16_t& stored) const {
+HRESULT TOPCItem::StoreValue(const VARIANT& value) const {
     // Compared as a number, so a text holding a decimal number counts as that number.
     VARIANT number;
     VariantInit(&number);
@@ -100,9 +102,8 @@ HRESULT TOPCItem::StoreValue(const VARIANT& value, uint16_t& stored) const {
     VARIANT integer;
     VariantInit(&integer);
     if (FAILED(VariantChangeTypeEx(&integer, &number, kUserDefaultLocale, 0, VT_I4))) return OPC_E_BADTYPE;
-    stored = static_cast<uint16_t>(integer.lVal & 0xFFFF);
-    if (TRealDataPoint* point = PointOf(DataPointIndex)) point->Value.store(stored, std::memory_order_relaxed);
-    return S_OK;
+    const TWriteResult written = WriteTagToDevice(DataPointIndex, static_cast<uint32_t>(integer.lVal & 0xFFFF));
+    return written == TWriteResult::Written || written == TWriteResult::Simulated ? S_OK : E_FAIL;
 }
 
 void TOPCItem::FillAttributes(TOPCItemAttributes& record) const {

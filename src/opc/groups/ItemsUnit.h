@@ -9,14 +9,12 @@
 #include <string>
 
 #include "OPCDA.h"
+#include "tags/Quality.h"
 
 namespace tw::opc {
 
 struct TOPCItemAttributes;
 
-constexpr WORD kQualityGood = 0xC0;
-constexpr WORD kQualityBad = 0x00;
-constexpr WORD kQualityOutOfService = 0x1C;
 // Last-seen qualities no item ever carries: a new item, and an item after its group's activation.
 constexpr WORD kQualityNeverSeen = 0xFFFF;
 constexpr WORD kQualityForceReport = 0x40;
@@ -34,7 +32,7 @@ public:
     // The item does not point at its server object: a client may release the server before its
     // groups, so the group passes the server's last update time where a timestamp is needed.
     // What the update pass reads of every item on every pass comes first, within one cache line.
-    WORD Quality = kQualityOutOfService;
+    WORD Quality = kQualityNotConnected;  // the data point's, as the last refresh took it
     WORD LastSeenQuality = kQualityNeverSeen;
     BOOL Active = FALSE;
     BOOL PendingChange = FALSE;
@@ -52,8 +50,9 @@ public:
 
     void SetActive(BOOL flag);
     void SetRequestedType(VARTYPE vt);
-    // Takes the data point's value; true (and a pending change) when value or quality differ from
-    // what was last seen.
+    // Takes the data point's value and quality, as one.
+    void TakePoint();
+    // TakePoint; true (and a pending change) when value or quality differ from what was last seen.
     bool Refresh();
     bool TakeChanged();
     // value must be initialised; what it held is released.
@@ -62,9 +61,10 @@ public:
     void ReadState(DWORD source, double lastUpdateTime, OPCITEMSTATE& state, HRESULT& error);
     virtual void ReadForCallback(OPCHANDLE& clientHandle, VARIANT& value, bool updateLastSeen, HRESULT& error,
                                  WORD& quality);
-    // Range-checks value and stores it in the data point: S_OK (stored holds the 16-bit value),
-    // DISP_E_OVERFLOW (below 0 or above 65535), or OPC_E_BADTYPE (no number); nothing is stored on failure.
-    HRESULT StoreValue(const VARIANT& value, uint16_t& stored) const;
+    // Range-checks value and writes it to the tag's device, whose data point takes it when the device
+    // (or simulation) did: S_OK, DISP_E_OVERFLOW (below 0 or above 65535), OPC_E_BADTYPE (no number;
+    // nothing is written), or E_FAIL (the device did not take it: no answer, or an exception answer).
+    HRESULT StoreValue(const VARIANT& value) const;
     void FillAttributes(TOPCItemAttributes& record) const;
     // Copy for a cloned group: same settings, handles and cached values, but nothing pending and
     // never seen, so the copy reports at the clone's first due pass.

@@ -24,7 +24,6 @@ const TStandardProperty kStandardProperties[kStandardPropertyCount] = {
     {1, "Item Canonical Data Type", VT_I2}, {2, "Item Value", VT_VARIANT},        {3, "Item Quality", VT_I2},
     {4, "Item Timestamp", VT_DATE},         {5, "Item Access Rights", VT_I4},     {6, "Server Scan Rate", VT_R4}};
 
-constexpr short kQualityGood = 192;
 constexpr LONG kReadable = 1, kWriteable = 2;
 constexpr float kServerScanRate = 6.0f;
 
@@ -42,6 +41,14 @@ T* TaskArray(DWORD count) {
     return static_cast<T*>(p);
 }
 
+// The quality of the tag's data point: how the device side last obtained its value. Points already
+// released at close have none: BAD.
+short TagQuality(uint32_t tagId) {
+    const uint32_t index = tagId - FirstTagId;
+    if (index >= static_cast<uint32_t>(TagCount()) || index >= DataPoints.size()) return kQualityBad;
+    return static_cast<short>(DataPoints[index].Quality());
+}
+
 // Fills v with property id of tag tagId; false when the property is not available.
 bool PropertyValue(uint32_t tagId, DWORD id, VARIANT& v) {
     const uint32_t canonical = TagCanonicalType(tagId);
@@ -53,7 +60,7 @@ bool PropertyValue(uint32_t tagId, DWORD id, VARIANT& v) {
         case 2: return TagValueVariant(tagId, canonical, v);
         case 3:
             V_VT(&v) = VT_I2;
-            V_I2(&v) = kQualityGood;
+            V_I2(&v) = TagQuality(tagId);
             return true;
         case 4:
             V_VT(&v) = VT_DATE;
@@ -90,7 +97,7 @@ bool TagValueVariant(uint32_t valueTagId, uint32_t canonicalType, VARIANT& value
         V_BOOL(&value) = point.BoolValue ? VARIANT_TRUE : VARIANT_FALSE;
     } else {
         V_VT(&value) = VT_UI2;
-        V_UI2(&value) = point.Value.load(std::memory_order_relaxed);
+        V_UI2(&value) = point.Value();
     }
     return true;
 }

@@ -26,7 +26,7 @@ void BuildTags() {
     for (const char* name : {"Pump1", "pump2", "Valve"})
         device.Registers[static_cast<size_t>(device.AddRegister())].TagName = name;
     tw::BuildTagTable(tw::DeviceList);
-    tw::DataPoints[0].Value = 321;
+    tw::DataPoints[0].Store(321, tw::kQualityGood);
 }
 
 }  // namespace

@@ -18,11 +18,13 @@
 #include "e2e/ProcessDriver.h"
 #include "opc/ComText.h"
 #include "opc/OpcError.h"
+#include "tags/Quality.h"
 
 namespace tw::opc {
 namespace {
 
 using test::FileExists;
+using test::PumpUntil;
 using test::ProcessIdsOf;
 using test::RunProgram;
 using test::WaitUntilGone;
@@ -138,13 +140,35 @@ void DriveItems(IOPCServer* server, tw::test::TFakeDevice& device) {
     EXPECT_EQ(states[2].hClient, 12u);
     CoTaskMemFree(states);
 
-    // A write of 5 reaches the register and the coil; the unreachable device's entry succeeds too.
+    // Until scanning starts the unreachable device is just unreachable: a write to it fails its entry
+    // and its tag reads as a comm failure. Once Start has found it gone it runs simulated: its tag is
+    // not connected until a value is forced, which then succeeds, GOOD local override.
+    const auto readU1 = [&](LONG& value) {
+        OPCITEMSTATE* s = nullptr;
+        HRESULT* e = nullptr;
+        if (FAILED(io->Read(OPC_DS_DEVICE, 1, &h[3], &s, &e))) return WORD{0xFFFF};
+        const WORD q = s[0].wQuality;
+        value = s[0].vDataValue.lVal;
+        CoTaskMemFree(s);
+        CoTaskMemFree(e);
+        return q;
+    };
+    LONG u1 = -1;
+    const WORD before = readU1(u1);  // scanning may have started already on a slow machine
+    EXPECT_TRUE(before == kQualityCommFailure || before == kQualityNotConnected) << before;
+    EXPECT_EQ(u1, 0);
+    const bool started = before == kQualityNotConnected;
     VARIANT values[3] = {I4(5), I4(5), I4(5)};
     OPCHANDLE writeTo[3] = {h[0], h[2], h[3]};
-    ASSERT_EQ(io->Write(3, writeTo, values, &errors), S_OK);
-    EXPECT_EQ(Errors(errors, 3), (std::vector<HRESULT>{S_OK, S_OK, S_OK}));
+    ASSERT_EQ(io->Write(3, writeTo, values, &errors), started ? S_OK : S_FALSE);
+    EXPECT_EQ(Errors(errors, 3), (std::vector<HRESULT>{S_OK, S_OK, started ? S_OK : E_FAIL}));
     EXPECT_EQ(device.Register(40), 5);
     EXPECT_TRUE(device.Coil(5));
+    ASSERT_TRUE(PumpUntil([&] { return readU1(u1) == kQualityNotConnected; }, 20000));
+    ASSERT_EQ(io->Write(1, &h[3], values, &errors), S_OK);
+    CoTaskMemFree(errors);
+    EXPECT_EQ(readU1(u1), kQualityLocalOverride);
+    EXPECT_EQ(u1, 5);
     values[0] = I4(70000);
     ASSERT_EQ(io->Write(1, h, values, &errors), S_FALSE);
     EXPECT_EQ(Errors(errors, 1), std::vector<HRESULT>{DISP_E_OVERFLOW});
@@ -206,9 +230,9 @@ TEST_F(ItemsEndToEnd, CommandLineClientAddsReadsAndWritesItems) {
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_NE(r.output.find("T2: serverHandle=2 canonicalType=18 accessRights=3"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("nosuch: error=0xC0040007"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("T2: value=777 vt=3 quality=0xC0 time=20"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("T2: value=777 vt=3 quality=0xC0 (good) time=20"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("T2: error=0x8002000A"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("T2: value=9 vt=3 quality=0xC0"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("T2: value=9 vt=3 quality=0xC0 (good)"), std::string::npos) << r.output;
     EXPECT_EQ(device->Register(41), 9);
     ExpectServerEnds();
 }

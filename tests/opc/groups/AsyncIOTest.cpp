@@ -35,8 +35,8 @@ protected:
     void Passes(int n) {
         for (int i = 0; i < n; ++i) group->Pulse(kNow);
     }
-    static void Set(int32_t tag, uint16_t v) { DataPoints[static_cast<size_t>(tag)].Value.store(v); }
-    static uint16_t Get(int32_t tag) { return DataPoints[static_cast<size_t>(tag)].Value.load(); }
+    static void Set(int32_t tag, uint16_t v) { DataPoints[static_cast<size_t>(tag)].Store(v, kQualityGood); }
+    static uint16_t Get(int32_t tag) { return DataPoints[static_cast<size_t>(tag)].Value(); }
     HRESULT Read(std::vector<OPCHANDLE> h, DWORD transid, DWORD* cancel, std::vector<HRESULT>* errors = nullptr) {
         HRESULT* e = nullptr;
         const HRESULT hr = Async()->Read(static_cast<DWORD>(h.size()), h.data(), transid, cancel, &e);
@@ -84,7 +84,7 @@ protected:
 int DataChangesOver(AsyncIO& t, TOPCGroup* g, TFakeDataSink& sink, int passes) {
     sink.calls.clear();
     for (int i = 0; i < passes; ++i) {
-        DataPoints[kT1].Value.store(static_cast<uint16_t>(1000 + i));
+        DataPoints[kT1].Store(static_cast<uint16_t>(1000 + i), kQualityGood);
         g->Pulse(kNow);
     }
     (void)t;
@@ -337,6 +337,61 @@ TEST_F(AsyncIO, WriteStoresInRangeValuesAndRefusesOverflow) {
     EXPECT_EQ(Get(kT2), 5);
     EXPECT_EQ(device->Register(41), 5);
     EXPECT_EQ(device->Register(40), 0);
+}
+
+// The data point's quality travels with every callback; a change of quality alone is a change;
+// the master quality asks for the GOOD class; a write the device refuses fails its entry.
+TEST_F(AsyncIO, TheDataPointsQualityTravelsWithEveryCallback) {
+    Advise();
+    Set(kT1, 11);
+    DataPoints[kT2].Store(22, kQualityNotConnected);  // never obtained from the device
+    // A read queued before any pass serves what the points hold, never a value the tag never had.
+    const auto h = AddHandles(group, {{L"T1"}, {L"T2"}});
+    DWORD cancel = 0;
+    ASSERT_EQ(Read({h[0], h[1]}, 5, &cancel), S_OK);
+    Passes(1);
+    auto calls = Take();
+    ASSERT_GE(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, TCallbackKind::ReadComplete);
+    EXPECT_EQ(calls[0].values, (std::vector<LONG>{11, 22}));
+    EXPECT_EQ(calls[0].qualities, (std::vector<WORD>{kQualityGood, kQualityNotConnected}));
+    EXPECT_EQ(calls[0].masterQuality, S_FALSE);
+
+    struct TStep {
+        uint16_t quality;        // of T1's point, its value unchanged
+        HRESULT masterQuality;   // of the data change that reports it
+    };
+    DataPoints[kT2].Store(22, kQualityGood);
+    Passes(10);
+    Take();
+    for (const TStep step : {TStep{kQualityCommFailure, S_FALSE}, TStep{kQualityLocalOverride, S_OK},
+                             TStep{kQualityConfigError, S_FALSE}, TStep{kQualityGood, S_OK}}) {
+        DataPoints[kT1].SetQuality(step.quality);
+        Passes(10);
+        calls = Take();
+        ASSERT_EQ(calls.size(), 1u) << step.quality;
+        EXPECT_EQ(calls[0].clients, std::vector<OPCHANDLE>{100});
+        EXPECT_EQ(calls[0].values, std::vector<LONG>{11});
+        EXPECT_EQ(calls[0].qualities, std::vector<WORD>{step.quality});
+        EXPECT_EQ(calls[0].masterQuality, step.masterQuality);
+    }
+
+    DataPoints[kT1].SetQuality(kQualityCommFailure);
+    Passes(1);  // a refresh serves the items' values as the last pass took them
+    Take();
+    ASSERT_EQ(Async()->Refresh2(OPC_DS_CACHE, 6, &cancel), S_OK);
+    device->SetMode(tw::test::TFakeDevice::Refusing);
+    ASSERT_EQ(Write({h[0], h[1]}, {1, 2}, 7, &cancel), S_OK);
+    Passes(1);
+    calls = Take();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0].transid, 6u);
+    EXPECT_EQ(calls[0].qualities, (std::vector<WORD>{kQualityCommFailure, kQualityGood}));
+    EXPECT_EQ(calls[0].masterQuality, S_FALSE);
+    EXPECT_EQ(calls[1].kind, TCallbackKind::WriteComplete);
+    EXPECT_EQ(calls[1].errors, (std::vector<HRESULT>{E_FAIL, E_FAIL}));
+    EXPECT_EQ(calls[1].masterError, S_FALSE);
+    EXPECT_EQ(Get(kT1), 11);
 }
 
 // Requests made before a RemoveItems must reach the items the client named, not the items that

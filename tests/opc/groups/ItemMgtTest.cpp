@@ -83,7 +83,7 @@ TEST_F(ItemMgt, SettersReportBadHandlesAndBadTypesPerEntry) {
 
     EXPECT_EQ(group->SetActiveState(3, handles, FALSE, &errors), S_FALSE);
     EXPECT_EQ(Errors(errors, 3), (std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE, S_OK}));
-    EXPECT_EQ(group->Items()[0].Quality, kQualityOutOfService);
+    EXPECT_FALSE(group->Items()[0].Active);
 
     VARTYPE types[3] = {VT_BSTR, VT_I2, VT_ARRAY | VT_UI1};
     EXPECT_EQ(group->SetDatatypes(3, handles, types, &errors), S_FALSE);

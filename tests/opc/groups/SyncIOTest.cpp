@@ -51,7 +51,7 @@ protected:
         x.bstrVal = SysAllocString(s);
         return x;
     }
-    static uint16_t Point(int32_t index) { return DataPoints[static_cast<size_t>(index)].Value.load(); }
+    static uint16_t Point(int32_t index) { return DataPoints[static_cast<size_t>(index)].Value(); }
     static std::vector<WORD> Qualities(const TRead& r) {
         std::vector<WORD> q;
         for (const auto& s : r.states) q.push_back(s.wQuality);
@@ -110,6 +110,24 @@ TEST_F(SyncIO, ReadFetchesEveryItemFromItsDeviceWithQualitiesBySource) {
     EXPECT_EQ(group->Read(OPC_DS_CACHE, 0, const_cast<OPCHANDLE*>(h.data()), &states, &errors), E_INVALIDARG);
 }
 
+// A read reports how the device answered: the last value with the quality of the failure, and 0 as
+// not connected for a device that never answered.
+TEST_F(SyncIO, ReadReportsTheQualityTheDeviceAnsweredWith) {
+    const auto h = AddHandles(group, {{L"T1"}, {L"U1"}});
+    device->SetRegister(40, 1234);
+    TRead r = Read(group, OPC_DS_DEVICE, h);
+    EXPECT_EQ(Qualities(r), (std::vector<WORD>{kQualityGood, kQualityCommFailure}));
+    EXPECT_EQ(r.states[1].vDataValue.lVal, 0);
+    device->SetMode(tw::test::TFakeDevice::Refusing);
+    device->SetRegister(40, 1);
+    for (OPCDATASOURCE source : {OPC_DS_DEVICE, OPC_DS_CACHE}) {
+        r = Read(group, source, {h[0]});
+        EXPECT_EQ(r.hr, S_OK);  // the quality, not the entry, carries the device's failure
+        EXPECT_EQ(Qualities(r), std::vector<WORD>{kQualityConfigError});
+        EXPECT_EQ(r.states[0].vDataValue.lVal, 1234);
+    }
+}
+
 TEST_F(SyncIO, ValuesFollowTheRequestedTypeAndOverflowIsBadQuality) {
     const auto h = AddHandles(group, {{L"T1", VT_UI2}, {L"T1", VT_I2}, {L"T1", VT_BSTR}, {L"T2", VT_I2}});
     device->SetRegister(40, 40000);
@@ -129,7 +147,7 @@ TEST_F(SyncIO, ValuesFollowTheRequestedTypeAndOverflowIsBadQuality) {
     for (OPCITEMSTATE s : r.states) VariantClear(&s.vDataValue);
 }
 
-TEST_F(SyncIO, WriteRangeChecksThenStoresTheDataPointThenTheDevice) {
+TEST_F(SyncIO, WriteRangeChecksThenWritesTheDeviceWhoseAnswerDecides) {
     const auto h = AddHandles(group, {{L"T1"}, {L"C1"}, {L"U1"}});
     device->SetRegister(40, 8);
     HRESULT hr = E_FAIL;
@@ -151,15 +169,20 @@ TEST_F(SyncIO, WriteRangeChecksThenStoresTheDataPointThenTheDevice) {
     EXPECT_EQ(Point(kT1), 123);
     EXPECT_EQ(device->Register(40), 123);
     EXPECT_TRUE(device->Coil(5));
-    EXPECT_EQ(Point(kC1), 5);
+    EXPECT_EQ(Point(kC1), 1);  // what the coil holds
+    EXPECT_EQ(DataPoints[kT1].Quality(), kQualityGood);
 
     EXPECT_EQ(Write({h[0]}, {I4(65535)}, &hr), std::vector<HRESULT>{S_OK});
     EXPECT_EQ(device->Register(40), 65535);
 
-    // The device cannot be reached: the entry still succeeds and the data point holds the value.
-    EXPECT_EQ(Write({h[2]}, {I4(5)}, &hr), std::vector<HRESULT>{S_OK});
-    EXPECT_EQ(hr, S_OK);
-    EXPECT_EQ(Point(kU1), 5);
+    // A device that does not take the value fails its entry; the data point does not pretend it did.
+    device->SetMode(tw::test::TFakeDevice::Refusing);
+    EXPECT_EQ(Write({h[0], h[2]}, {I4(7), I4(5)}, &hr), (std::vector<HRESULT>{E_FAIL, E_FAIL}));
+    EXPECT_EQ(hr, S_FALSE);
+    EXPECT_EQ(Point(kT1), 65535);
+    EXPECT_EQ(DataPoints[kT1].Quality(), kQualityGood);  // refused: the device still holds 65535
+    EXPECT_EQ(Point(kU1), 0);
+    EXPECT_EQ(DataPoints[kU1].Quality(), kQualityCommFailure);
     (void)kT2;
 }
 

@@ -16,8 +16,8 @@ class ItemProperties : public test::TagServer {
 protected:
     void SetUp() override {
         BuildTags({"Tank", "Flow", "Level", "Pump1"});  // Pump1 is 6003
-        DataPoints[3].Value = 1234;
-        DataPoints[0].Value = 77;
+        DataPoints[3].Store(1234, kQualityGood);
+        DataPoints[0].Store(77, kQualityGood);
         props = NewServer<IOPCItemProperties>(IID_IOPCItemProperties);
         ASSERT_NE(props, nullptr);
     }
@@ -100,6 +100,14 @@ TEST_F(ItemProperties, ValuesOfTheStandardProperties) {
     EXPECT_EQ(V_VT(&r.values[3]), VT_R4);
     EXPECT_EQ(V_R4(&r.values[3]), 6.0f);
 
+    // The quality is the data point's: how the device side last obtained the value.
+    for (const uint16_t q : {kQualityCommFailure, kQualityConfigError, kQualityLocalOverride, kQualityNotConnected}) {
+        DataPoints[3].Store(1234, q);
+        r = Get(L"Pump1", {3});
+        EXPECT_EQ(V_I2(&r.values[0]), q);
+    }
+    DataPoints[3].Store(1234, kQualityGood);
+
     r = Get(L"Pump1", {2, 7, 4});
     EXPECT_EQ(r.hr, S_FALSE);
     ASSERT_EQ(r.values.size(), 3u);
@@ -164,8 +172,8 @@ TEST_F(ItemProperties, TagsFrom7000OnHaveNoValueById) {
     std::vector<std::string> names;
     for (int i = 0; i < 1002; ++i) names.push_back("T" + std::to_string(i));
     BuildTags(names);
-    DataPoints[1000].Value = 5;
-    DataPoints[999].Value = 9;
+    DataPoints[1000].Store(5, kQualityGood);
+    DataPoints[999].Store(9, kQualityGood);
     DWORD count = 0;
     DWORD* ids = nullptr;
     LPWSTR* d = nullptr;
