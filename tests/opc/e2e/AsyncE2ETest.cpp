@@ -206,6 +206,37 @@ TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledC
     ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::DataChange, 13) != nullptr; }, 5000));
     EXPECT_EQ(Find(sink, TCallbackKind::DataChange, 13)->clients, (std::vector<OPCHANDLE>{1, 2}));
 
+    // Cancel2 from inside a callback. The reads queued inside one callback run together, in the next
+    // run of the pending list; inside the completion of the second, the first (completed) is gone and
+    // the third (still to come) is cancelled instead of completed. Read 35 completes after that run.
+    DWORD ids[3] = {};
+    HRESULT cancelCompleted = S_OK, cancelComing = E_FAIL;
+    sink.inside = [&](const TCallback& c) {
+        if (c.kind != TCallbackKind::ReadComplete) return;
+        if (c.transid == 30) {
+            for (DWORD i = 0; i < 3; ++i) {
+                HRESULT* errors = nullptr;
+                EXPECT_EQ(async->Read(2, h.data(), 31 + i, &ids[i], &errors), S_OK);
+                CoTaskMemFree(errors);
+            }
+        } else if (c.transid == 32) {
+            cancelCompleted = async->Cancel2(ids[0]);
+            cancelComing = async->Cancel2(ids[2]);
+        }
+    };
+    ASSERT_EQ(async->Read(2, h.data(), 30, &cancel, &e), S_OK);
+    CoTaskMemFree(e);
+    ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::ReadComplete, 32) != nullptr; }, 5000));
+    sink.inside = nullptr;
+    ASSERT_EQ(async->Read(2, h.data(), 35, &cancel, &e), S_OK);
+    CoTaskMemFree(e);
+    ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::ReadComplete, 35) != nullptr; }, 5000));
+    EXPECT_EQ(cancelCompleted, E_FAIL);
+    EXPECT_EQ(Find(sink, TCallbackKind::CancelComplete, 31), nullptr) << "a cancel notice for a completed read";
+    EXPECT_EQ(cancelComing, S_OK);
+    EXPECT_NE(Find(sink, TCallbackKind::CancelComplete, 33), nullptr);
+    EXPECT_EQ(Find(sink, TCallbackKind::ReadComplete, 33), nullptr) << "a cancelled read completed";
+
     cp->Unadvise(cookie);
     CoDisconnectObject(&sink, 0);
     async->Release();
