@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "../ConnectionSinks.h"
 #include "GroupFixture.h"
 #include "OPCCOMN.h"
 #include "opc/Guids.h"
@@ -160,6 +161,7 @@ TEST_F(GroupState, EveryUnadviseEndsTheCallbacksAndCookiesReuseFreedSlots) {
     ASSERT_EQ(cp->Advise(b, &cb), S_OK);
     EXPECT_EQ(cb, 2u);
     EXPECT_EQ(group->Sink(), b);
+    EXPECT_EQ(EnumeratedConnections(cp), (TConnections{{a, 1}, {b, 2}}));
     EXPECT_EQ(cp->Unadvise(ca), S_OK);
     EXPECT_EQ(group->Sink(), nullptr);  // b is still advised, yet no sink
     EXPECT_EQ(cp->Unadvise(ca), CONNECT_E_NOCONNECTION);
