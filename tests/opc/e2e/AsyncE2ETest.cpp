@@ -237,6 +237,44 @@ TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledC
     EXPECT_NE(Find(sink, TCallbackKind::CancelComplete, 33), nullptr);
     EXPECT_EQ(Find(sink, TCallbackKind::ReadComplete, 33), nullptr) << "a cancelled read completed";
 
+    // A forced RemoveGroup while this client still holds the group and its connection point (kept for
+    // a later Unadvise, as clients do): the group is gone at once, counted and listed nowhere, its name
+    // is free, and the sink hears nothing more, while a new group of that name reports a change.
+    ASSERT_EQ(server->RemoveGroup(hGroup, TRUE), S_OK);
+    const std::size_t removedAt = sink.calls.size();
+    OPCSERVERSTATUS* status = nullptr;
+    ASSERT_EQ(server->GetStatus(&status), S_OK);
+    EXPECT_EQ(status->dwGroupCount, 0u);
+    CoTaskMemFree(status->szVendorInfo);
+    CoTaskMemFree(status);
+    IUnknown* names = nullptr;
+    EXPECT_EQ(server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, &names), S_FALSE) << "still listed";
+    if (names) names->Release();
+    OPCHANDLE hAgain = 0;
+    IOPCItemMgt* again = nullptr;
+    ASSERT_EQ(server->AddGroup(L"async", TRUE, 200, kGroupClient, nullptr, nullptr, 0x409, &hAgain, &rate,
+                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(&again)),
+              S_OK)
+        << "the removed group's name is still taken";
+    ASSERT_EQ(test::AddActiveItems(again, {L"T1"}).size(), 1u);
+    TFakeDataSink sinkAgain;
+    DWORD cookieAgain = 0;
+    IConnectionPoint* cpAgain = test::AdviseDataCallback(again, &sinkAgain, &cookieAgain);
+    ASSERT_NE(cpAgain, nullptr);
+    device->SetRegister(40, 5151);
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const auto v = SubscribedValues(sinkAgain);
+            return !v.empty() && v.back() == 5151;
+        },
+        5000));
+    EXPECT_EQ(sink.calls.size(), removedAt) << "the removed group still sends to its sink";
+    EXPECT_TRUE(FAILED(cp->Unadvise(cookie))) << "the removed group's connection point still answers";
+    cpAgain->Unadvise(cookieAgain);
+    CoDisconnectObject(&sinkAgain, 0);
+    cpAgain->Release();
+    again->Release();
+
     cp->Unadvise(cookie);
     CoDisconnectObject(&sink, 0);
     async->Release();
