@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 
 #include "config/Configuration.h"
@@ -74,9 +75,15 @@ struct FakeSecurity : ISecurity {
     }
 };
 
+// fails: every change is refused, as for a user without the rights to the key; reading still works.
 struct FakeRunKey : IRunKey {
     std::map<std::string, std::string> values;  // "key\name" -> data
     bool fails = false;
+    std::optional<std::string> ReadString(const std::string& key, const std::string& name) override {
+        const auto found = values.find(key + "\\" + name);
+        if (found == values.end()) return std::nullopt;
+        return found->second;
+    }
     bool WriteString(const std::string& key, const std::string& name, const std::string& data) override {
         if (!fails) values[key + "\\" + name] = data;
         return !fails;

@@ -85,5 +85,32 @@ TEST_F(SettingsTest, FailuresOfCipherAndRegistryAreReported) {
     EXPECT_EQ(general.file.at("System/Load on Windows startup"), "1");
 }
 
+// A user without the rights to change the Run value (a normal user on Windows) can still read it:
+// Save tells of a failure only where the value had to change.
+TEST_F(SettingsTest, WithoutRightsToTheRunValueOnlyANeededChangeIsReportedAsFailed) {
+    const std::string runValue = "Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Velmora Tarnowick";
+    const struct {
+        bool ticked;
+        std::optional<std::string> before;
+        bool told;
+    } rows[] = {
+        {false, std::nullopt, false},  // nothing to remove
+        {false, "C:\\Gw\\Tarnowick.exe", true},
+        {true, "C:\\Gw\\Tarnowick.exe", false},  // already as wanted
+        {true, "C:\\Old\\Tarnowick.exe", true},
+    };
+    runKey.fails = true;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.ticked ? "ticked, " : "clear, ") + row.before.value_or("no value"));
+        runKey.values.clear();
+        if (row.before) runKey.values[runValue] = *row.before;
+        general.shown.clear();
+        settingsView.boxes = {{cbxLoadOnStartup, row.ticked}};
+        EXPECT_TRUE(cfg.Settings().Save());
+        EXPECT_EQ(general.shown.size(), row.told ? 1u : 0u);
+        EXPECT_EQ(general.file.at("System/Load on Windows startup"), row.ticked ? "1" : "0");
+    }
+}
+
 }  // namespace
 }  // namespace tw::test

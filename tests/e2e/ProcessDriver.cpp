@@ -267,32 +267,124 @@ bool SendCopyData(HWND target, const std::string& bytes) {
 
 namespace tw::e2e {
 
-std::wstring ListViewCell(HWND listView, int item, int subItem) {
-    // The request and its buffer must live in the list view's own process.
-    DWORD pid = 0;
-    GetWindowThreadProcessId(listView, &pid);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (!process) return {};
-    constexpr int kChars = 256;
-    const SIZE_T size = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
-    auto* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
-    std::wstring text;
-    if (remote) {
-        LVITEMW request{};
-        request.iSubItem = subItem;
-        request.cchTextMax = kChars;
-        request.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
-        wchar_t buffer[kChars] = {};
-        DWORD_PTR length = 0;
-        if (WriteProcessMemory(process, remote, &request, sizeof request, nullptr) &&
-            SendMessageTimeoutW(listView, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(remote),
-                                SMTO_ABORTIFHUNG, 5000, &length) &&
-            ReadProcessMemory(process, remote + sizeof(LVITEMW), buffer, sizeof buffer, nullptr))
-            text.assign(buffer, std::min<std::size_t>(length, kChars - 1));
-        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+namespace {
+
+// Memory in the process that owns a window: common controls read and write the buffers of their
+// messages in their own process.
+class TRemoteBuffer {
+public:
+    TRemoteBuffer(HWND window, SIZE_T size) : size_(size) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+        if (process_) memory_ = static_cast<char*>(VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
     }
-    CloseHandle(process);
-    return text;
+    ~TRemoteBuffer() {
+        if (memory_) VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
+        if (process_) CloseHandle(process_);
+    }
+    TRemoteBuffer(const TRemoteBuffer&) = delete;
+    TRemoteBuffer& operator=(const TRemoteBuffer&) = delete;
+
+    explicit operator bool() const { return memory_ != nullptr; }
+    char* At(SIZE_T offset) const { return memory_ + offset; }
+    bool Write(SIZE_T offset, const void* data, SIZE_T size) const {
+        return offset + size <= size_ && WriteProcessMemory(process_, memory_ + offset, data, size, nullptr);
+    }
+    bool Read(SIZE_T offset, void* data, SIZE_T size) const {
+        return offset + size <= size_ && ReadProcessMemory(process_, memory_ + offset, data, size, nullptr);
+    }
+
+private:
+    HANDLE process_ = nullptr;
+    char* memory_ = nullptr;
+    SIZE_T size_;
+};
+
+constexpr int kRemoteChars = 256;
+
+std::vector<HWND> HintWindows(DWORD pid) {
+    struct Args {
+        DWORD pid;
+        std::vector<HWND> found;
+    } a{pid, {}};
+    EnumWindows(
+        [](HWND h, LPARAM lp) -> BOOL {
+            auto* a = reinterpret_cast<Args*>(lp);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            if (pid == a->pid && IsClass(h, TOOLTIPS_CLASSW)) a->found.push_back(h);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&a));
+    return a.found;
+}
+
+}  // namespace
+
+std::wstring ListViewCell(HWND listView, int item, int subItem) {
+    TRemoteBuffer remote(listView, sizeof(LVITEMW) + kRemoteChars * sizeof(wchar_t));
+    if (!remote) return {};
+    LVITEMW request{};
+    request.iSubItem = subItem;
+    request.cchTextMax = kRemoteChars;
+    request.pszText = reinterpret_cast<wchar_t*>(remote.At(sizeof(LVITEMW)));
+    wchar_t buffer[kRemoteChars] = {};
+    DWORD_PTR length = 0;
+    if (!remote.Write(0, &request, sizeof request) ||
+        !SendMessageTimeoutW(listView, LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(remote.At(0)),
+                             SMTO_ABORTIFHUNG, 5000, &length) ||
+        !remote.Read(sizeof(LVITEMW), buffer, sizeof buffer))
+        return {};
+    return std::wstring(buffer, std::min<std::size_t>(length, kRemoteChars - 1));
+}
+
+std::vector<THint> Hints(DWORD pid) {
+    std::vector<THint> hints;
+    for (HWND tips : HintWindows(pid)) {
+        TRemoteBuffer remote(tips, sizeof(TTTOOLINFOW) + kRemoteChars * sizeof(wchar_t));
+        if (!remote) continue;
+        DWORD_PTR count = 0;
+        SendMessageTimeoutW(tips, TTM_GETTOOLCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
+        for (DWORD_PTR i = 0; i < count; ++i) {
+            TTTOOLINFOW tool{};
+            tool.cbSize = sizeof tool;
+            tool.lpszText = reinterpret_cast<wchar_t*>(remote.At(sizeof tool));
+            const wchar_t none = 0;
+            DWORD_PTR found = 0;
+            wchar_t text[kRemoteChars] = {};
+            if (remote.Write(0, &tool, sizeof tool) && remote.Write(sizeof tool, &none, sizeof none) &&
+                SendMessageTimeoutW(tips, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote.At(0)), SMTO_ABORTIFHUNG,
+                                    5000, &found) &&
+                found && remote.Read(0, &tool, sizeof tool) && remote.Read(sizeof tool, text, sizeof text)) {
+                text[kRemoteChars - 1] = 0;
+                const HWND control = tool.uFlags & TTF_IDISHWND ? reinterpret_cast<HWND>(tool.uId) : nullptr;
+                hints.push_back(THint{control, text});
+            }
+        }
+    }
+    return hints;
+}
+
+HWND ShowHint(DWORD pid, HWND control, DWORD timeoutMs) {
+    RECT r;
+    GetWindowRect(control, &r);
+    // Near the top edge: the hint shows below the pointer and stays inside the window.
+    const POINT at{(r.left + r.right) / 2, r.top + (r.bottom - r.top) / 4};
+    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    do {
+        // The pointer itself: the hint checks where it is before showing.
+        SetCursorPos(at.x, at.y);
+        POINT inside = at;
+        ScreenToClient(control, &inside);
+        PostMessageW(control, WM_MOUSEMOVE, 0, MAKELPARAM(inside.x, inside.y));
+        for (int i = 0; i < 10; ++i) {
+            Sleep(100);
+            for (HWND tips : HintWindows(pid))
+                if (IsWindowVisible(tips)) return tips;
+        }
+    } while (GetTickCount64() < until);
+    return nullptr;
 }
 
 bool TakeScreenshot(HWND hwnd, const std::wstring& name) {

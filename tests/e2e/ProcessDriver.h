@@ -54,6 +54,14 @@ std::wstring ControlText(HWND parent, int controlId);
 HWND Control(HWND parent, int controlId);
 // The text of a list view cell in another process (item and sub-item from 0).
 std::wstring ListViewCell(HWND listView, int item, int subItem);
+// The hints (tooltips) of the process's windows: each tool's control (nullptr for an area tool) and text.
+struct THint {
+    HWND control;
+    std::wstring text;
+};
+std::vector<THint> Hints(DWORD pid);
+// Rests the mouse pointer on the control until a hint of the process shows: its window, or nullptr.
+HWND ShowHint(DWORD pid, HWND control, DWORD timeoutMs);
 // Clicks a tab of a tab control in another process the way a mouse does (tabs about 60 pixels wide).
 void ClickTab(HWND tabs, int index);
 inline constexpr int kMonitorTab = 0, kSettingsTab = 1;

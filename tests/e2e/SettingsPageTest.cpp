@@ -2,6 +2,7 @@
 // message box, and find the register in the database. Screenshots land in the build tree.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "ConfigDatabase.h"
@@ -93,6 +94,33 @@ TEST(SettingsPage, AddRegisterThroughTheDialogReachesTheDatabase) {
               "1|Pump 'A' running|17|1");
     for (int i = 0; i < 100 && SendMessageW(Control(page, IDC_SGDLIST), LVM_GETITEMCOUNT, 0, 0) != 2; ++i) Sleep(50);
     EXPECT_EQ(SendMessageW(Control(page, IDC_SGDLIST), LVM_GETITEMCOUNT, 0, 0), 2);
+
+    ASSERT_TRUE(SendCopyData(main, "Exit"));
+    EXPECT_TRUE(p.WaitExit(15000));
+}
+
+// Every hint of the window, read from the running process, and the screenshots of two of them shown
+// where the operator rests the mouse.
+TEST(SettingsPage, ButtonsOfBothPagesCarryTheirHints) {
+    TProcess p = TProcess::Start(InstallCopy(L"hints", GatewayFiles()) + L"Tarnowick.exe");
+    HWND main = WaitForWindow(p.Pid(), L"TfrmMain", kWaitMs);
+    ASSERT_NE(main, nullptr);
+
+    std::map<int, std::wstring> hints;  // by control id
+    for (const THint& hint : Hints(p.Pid())) hints[GetDlgCtrlID(hint.control)] = hint.text;
+    EXPECT_EQ(hints, (std::map<int, std::wstring>{{IDC_BBNSTART, L"Start Scanning"},
+                                                  {IDC_BBNSTOP, L"Stop Scanning"},
+                                                  {IDC_BBNSAVE, L"Save all"},
+                                                  {IDC_BBNNEW, L"New port"}}));
+
+    EXPECT_NE(ShowHint(p.Pid(), Control(main, IDC_BBNSTART), kWaitMs), nullptr) << "no hint on Start";
+    EXPECT_TRUE(TakeScreenshot(main, L"monitor-page-hint.bmp"));
+    HWND page = GetParent(Control(main, IDC_BBNSAVE));
+    ClickTab(Control(main, IDC_PAGES), kSettingsTab);
+    for (int i = 0; i < 100 && !IsWindowVisible(page); ++i) Sleep(50);
+    ASSERT_TRUE(IsWindowVisible(page)) << "the Settings page did not open";
+    EXPECT_NE(ShowHint(p.Pid(), Control(page, IDC_BBNSAVE), kWaitMs), nullptr) << "no hint on Save";
+    EXPECT_TRUE(TakeScreenshot(main, L"settings-page-hint.bmp"));
 
     ASSERT_TRUE(SendCopyData(main, "Exit"));
     EXPECT_TRUE(p.WaitExit(15000));

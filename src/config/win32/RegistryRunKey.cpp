@@ -4,6 +4,18 @@
 
 namespace tw {
 
+std::optional<std::string> TRegistryRunKey::ReadString(const std::string& key, const std::string& name) {
+    DWORD bytes = 0;
+    LONG rc = RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
+    if (rc == ERROR_FILE_NOT_FOUND) return std::nullopt;  // no key, or no value in it
+    std::string data(bytes, '\0');
+    if (rc == ERROR_SUCCESS && bytes > 0)
+        rc = RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, data.data(), &bytes);
+    if (rc != ERROR_SUCCESS) return std::string();  // there, but not readable as text
+    data.resize(bytes > 0 ? bytes - 1 : 0);          // without the terminating null
+    return data;
+}
+
 bool TRegistryRunKey::WriteString(const std::string& key, const std::string& name, const std::string& data) {
     HKEY handle = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,

@@ -7,6 +7,7 @@ namespace tw {
 
 class TRegistryRunKey : public IRunKey {
 public:
+    std::optional<std::string> ReadString(const std::string& key, const std::string& name) override;
     bool WriteString(const std::string& key, const std::string& name, const std::string& data) override;
     bool DeleteValue(const std::string& key, const std::string& name) override;
 };

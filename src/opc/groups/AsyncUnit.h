@@ -38,6 +38,9 @@ struct TAsyncIO2 {
     TOPCGroup* Group;
     DWORD DataSource;
     bool Cancelled = false;
+    // Reached by its run of the pending list: its completion is made (or skipped), so it is gone for
+    // Cancel2 although it stays in the list until the run ends.
+    bool Executed = false;
     std::vector<TAsyncEntry> Entries;  // read and write
     std::vector<VARIANT> Values;       // write: one per entry, VT_EMPTY when the copy failed
     TAsyncKind Kind;

@@ -82,9 +82,11 @@ HRESULT TOPCGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD
 }
 
 HRESULT TOPCGroup::Cancel2(DWORD dwCancelID) {
+    // A transaction whose completion a callback of this run has already made (or is making) cannot
+    // be cancelled any more: the client must never get both a completion and a cancel notice.
     TAsyncIO2* found = nullptr;
     for (const auto& t : pending_) {
-        if (t->TransactionId == dwCancelID) {
+        if (t->TransactionId == dwCancelID && !t->Executed) {
             found = t.get();
             break;
         }

@@ -113,6 +113,7 @@ void TOPCGroup::RunPending(double now) {
     for (std::size_t i = 0; i < present; ++i) {
         TAsyncIO2& t = *pending_[i];
         if (t.Cancelled) continue;
+        t.Executed = true;
         IOPCDataCallback* callback = DataCallback();
         if (!callback) continue;
         try {

@@ -18,7 +18,22 @@ constexpr int kCloneNameAttempts = 10;
 }  // namespace
 
 TOPCGroup* TOPCGroup::Create(TDA2* server, TGroupList* ownerList) {
-    return new (std::nothrow) TOPCGroup(server, ownerList);
+    try {
+        return new TOPCGroup(server, ownerList);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+TOPCGroup::TOPCGroup(TDA2* server, TGroupList* ownerList)
+    : server_(server), connectionPoints_(*static_cast<IConnectionPointContainer*>(this)), ownerList_(ownerList) {
+    // Any number of sinks; the point holds their references.
+    connectionPoints_.Add(IID_IOPCDataCallback, kAnyNumberOfSinks, [this](IUnknown* sink, bool connected) {
+        if (connected)
+            SinkAdvised(sink);
+        else
+            SinkUnadvised();
+    });
 }
 
 TOPCGroup::~TOPCGroup() {
@@ -26,7 +41,7 @@ TOPCGroup::~TOPCGroup() {
     LeaveServer();
     items_.Clear();
     pending_.clear();  // without callbacks
-    connectionPoint_.ReleaseSinks();
+    // The connection points let go of the sinks still advised as they go, without telling the group.
 }
 
 void* TOPCGroup::FindInterface(REFIID riid) {
@@ -110,11 +125,17 @@ void TOPCGroup::LeaveServer() {
 void TOPCGroup::End() {
     AddRef();
     LeaveServer();
-    // Proxies of clients that still hold the group, or its connection point (an identity of its own),
-    // are cut off; in-process holders keep a live object that no longer belongs to any server.
-    CoDisconnectObject(static_cast<IConnectionPoint*>(&connectionPoint_), 0);
-    CoDisconnectObject(Unknown(), 0);
+    // In-process holders keep a live object that no longer belongs to any server.
+    DisconnectClients();
     Release();
+}
+
+void TOPCGroup::DisconnectClients() {
+    AddRef();
+    // The point has an identity of its own: its proxies hold the group as well.
+    connectionPoints_.Disconnect();
+    CoDisconnectObject(Unknown(), 0);
+    Release();  // may end the group
 }
 
 double TOPCGroup::LastUpdateTime() const { return server_ ? server_->LastUpdateTime() : NowLocalDateTime(); }
@@ -136,21 +157,11 @@ void TOPCGroup::SinkAdvised(IUnknown* sink) {
 void TOPCGroup::SinkUnadvised() { sink_ = nullptr; }
 
 HRESULT TOPCGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
-    if (!ppEnum) return E_POINTER;
-    try {
-        return TConnectionPointEnumerator::Create({&connectionPoint_}, ppEnum);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return connectionPoints_.Enumerate(ppEnum);
 }
 
 HRESULT TOPCGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-    if (!ppCP) return E_POINTER;
-    *ppCP = nullptr;
-    if (!IsEqualIID(riid, IID_IOPCDataCallback)) return CONNECT_E_NOCONNECTION;
-    connectionPoint_.AddRef();
-    *ppCP = &connectionPoint_;
-    return S_OK;
+    return connectionPoints_.Find(riid, ppCP);
 }
 
 // ---- IOPCGroupStateMgt ----

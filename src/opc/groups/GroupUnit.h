@@ -16,17 +16,16 @@
 #include "Tarnowick.h"
 #include "opc/ComObject.h"
 #include "opc/groups/AsyncUnit.h"
-#include "opc/groups/DataCallbackPoint.h"
 #include "opc/groups/ItemList.h"
 #include "opc/groups/OPCRemovedGroupUnit.h"
+#include "opc/server/ConnectionPoint.h"
 
 namespace tw::opc {
 
 class TDA2;
 
 class TOPCGroup final : public TComObject<IOPCAsyncIO2, IConnectionPointContainer, IOPCSyncIO, IOPCGroupStateMgt,
-                                          IOPCItemMgt, IOPCGroup, IProvideClassInfo, ISupportErrorInfo>,
-                        private ISinkListener {
+                                          IOPCItemMgt, IOPCGroup, IProvideClassInfo, ISupportErrorInfo> {
 public:
     // A new group bound to server and ownerList, with no references yet; null when out of memory.
     // The caller appends it to ownerList. A group made without a server belongs to no lists.
@@ -43,6 +42,9 @@ public:
     void Pulse(double now);
     // The server object is going away: leave its lists and cut off clients that still hold the group.
     void End();
+    // Cuts off every client, also one that holds only the connection point (it keeps the group
+    // alive); the group ends here unless an in-process holder remains.
+    void DisconnectClients();
 
     const std::string& Name() const { return name_; }
     void SetNameText(const std::string& name) { name_ = name; }
@@ -111,15 +113,14 @@ public:
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
-    TOPCGroup(TDA2* server, TGroupList* ownerList)
-        : server_(server), connectionPoint_(*this, *this), ownerList_(ownerList) {}
+    TOPCGroup(TDA2* server, TGroupList* ownerList);
     ~TOPCGroup() override;
     void* FindInterface(REFIID riid) override;
     void LeaveServer();
     // Every item counts as changed at the next pass, which is due at once.
     void ActivationReset();
-    void SinkAdvised(IUnknown* sink) override;
-    void SinkUnadvised() override;
+    void SinkAdvised(IUnknown* sink);
+    void SinkUnadvised();
     // The timestamp of item values: the server's latest pulse.
     double LastUpdateTime() const;
     // Runs entry(item, i) for each handle that names an item (OPC_E_INVALIDHANDLE for the others)
@@ -155,7 +156,7 @@ private:
     IOPCDataCallback* DataCallback() const;
 
     TDA2* server_;
-    TDataCallbackPoint connectionPoint_;
+    TConnectionPoints connectionPoints_;  // the one for IOPCDataCallback
     std::string name_;
     OPCHANDLE clientHandle_ = 0;
     OPCHANDLE serverHandle_ = 0;

@@ -1,6 +1,5 @@
 #include "opc/server/ConnectionPoint.h"
 
-
 #include <new>
 
 #include "opc/server/EnumCursor.h"
@@ -74,7 +73,7 @@ private:
 
 TConnectionPoint::TConnectionPoint(IConnectionPointContainer& container, REFIID iid, size_t maxSinks,
                                    TSinkHandler handler)
-    : container_(container), iid_(iid), sinks_(maxSinks, nullptr), handler_(std::move(handler)) {}
+    : container_(container), iid_(iid), maxSinks_(maxSinks), handler_(std::move(handler)) {}
 
 TConnectionPoint::~TConnectionPoint() {
     // The owner is going away with its points: the handler is not told.
@@ -111,15 +110,21 @@ HRESULT TConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer*
 HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
     if (pdwCookie) *pdwCookie = 0;
     if (!pUnkSink || !pdwCookie) return E_POINTER;
-    for (size_t i = 0; i < sinks_.size(); ++i) {
-        if (sinks_[i]) continue;
-        if (handler_) handler_(pUnkSink, true);
-        pUnkSink->AddRef();
-        sinks_[i] = pUnkSink;
-        *pdwCookie = static_cast<DWORD>(i + 1);
-        return S_OK;
+    size_t entry = 0;
+    while (entry < sinks_.size() && sinks_[entry]) ++entry;
+    if (entry >= maxSinks_) return CONNECT_E_ADVISELIMIT;
+    if (entry == sinks_.size()) {
+        try {
+            sinks_.push_back(nullptr);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
     }
-    return CONNECT_E_ADVISELIMIT;
+    if (handler_) handler_(pUnkSink, true);
+    pUnkSink->AddRef();
+    sinks_[entry] = pUnkSink;
+    *pdwCookie = static_cast<DWORD>(entry + 1);
+    return S_OK;
 }
 
 HRESULT TConnectionPoint::Unadvise(DWORD dwCookie) {
@@ -127,7 +132,7 @@ HRESULT TConnectionPoint::Unadvise(DWORD dwCookie) {
     IUnknown* sink = sinks_[dwCookie - 1];
     if (handler_) handler_(sink, false);
     sinks_[dwCookie - 1] = nullptr;
-    sink->Release();
+    sink->Release();  // may call out of the apartment: the entry is already free
     return S_OK;
 }
 
@@ -144,16 +149,17 @@ HRESULT TConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
     }
 }
 
-TConnectionPoint& TConnectionPointContainer::AddPoint(REFIID iid, size_t maxSinks, TSinkHandler handler) {
-    points_.push_back(std::make_unique<TConnectionPoint>(*this, iid, maxSinks, std::move(handler)));
+TConnectionPoint& TConnectionPoints::Add(REFIID iid, size_t maxSinks, TSinkHandler handler) {
+    points_.reserve(points_.size() + 1);
+    points_.push_back(std::make_unique<TConnectionPoint>(container_, iid, maxSinks, std::move(handler)));
     return *points_.back();
 }
 
-void TConnectionPointContainer::DisconnectPoints() {
+void TConnectionPoints::Disconnect() {
     for (auto& p : points_) CoDisconnectObject(static_cast<IConnectionPoint*>(p.get()), 0);
 }
 
-HRESULT TConnectionPointContainer::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+HRESULT TConnectionPoints::Enumerate(IEnumConnectionPoints** ppEnum) {
     if (!ppEnum) return E_POINTER;
     *ppEnum = nullptr;
     try {
@@ -165,7 +171,7 @@ HRESULT TConnectionPointContainer::EnumConnectionPoints(IEnumConnectionPoints** 
     }
 }
 
-HRESULT TConnectionPointContainer::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+HRESULT TConnectionPoints::Find(REFIID riid, IConnectionPoint** ppCP) {
     if (!ppCP) return E_POINTER;
     *ppCP = nullptr;
     for (auto& p : points_) {

@@ -229,12 +229,10 @@ HRESULT TDA2::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
     if (group->Removed()) return E_INVALIDARG;
     group->MarkRemoved();
     if (!bForce) return OPC_S_INUSE;
-    if (group->RefCount() > 0) {
-        // Disconnecting may release the last reference, which destroys the group and its entry.
-        group->AddRef();
-        CoDisconnectObject(group->Unknown(), 0);
-        group->Release();
-    }
+    // Also a client that keeps only the group's connection point (for a later Unadvise) is cut off, or
+    // it would keep the group listed, its name taken and its data changes flowing. The last reference
+    // going destroys the group and its entry.
+    if (group->RefCount() > 0) group->DisconnectClients();
     return S_OK;
 }
 

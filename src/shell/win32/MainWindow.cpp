@@ -6,6 +6,23 @@
 
 namespace tw {
 
+namespace {
+
+// What an operator reads when resting the mouse on a button of the pages.
+struct THint {
+    int page;
+    int control;
+    const wchar_t* text;
+};
+constexpr THint kHints[] = {
+    {tstMonitor, IDC_BBNSTART, L"Start Scanning"},
+    {tstMonitor, IDC_BBNSTOP, L"Stop Scanning"},
+    {tstSettings, IDC_BBNSAVE, L"Save all"},
+    {tstSettings, IDC_BBNNEW, L"New port"},
+};
+
+}  // namespace
+
 TMainWindow::TMainWindow(HINSTANCE instance) : instance_(instance) {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
@@ -39,11 +56,30 @@ bool TMainWindow::CreateWindows() {
         pages_[i] = CreateDialogParamW(instance_, MAKEINTRESOURCEW(dialogs[i]), hwnd_, PageProc,
                                        reinterpret_cast<LPARAM>(this));
     }
+    AddHints();
     memo_ = GetDlgItem(pages_[tstMonitor], IDC_MMOLOG);
     // A multi-line edit holds 32K characters by default: far less than 1000 log lines.
     SendMessageW(memo_, EM_SETLIMITTEXT, 0, 0);
     Layout();
     return true;
+}
+
+void TMainWindow::AddHints() {
+    // One hint control for the window, which it destroys with itself. Hints show also while another
+    // window is active.
+    HWND hints = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_,
+                                 nullptr);
+    if (!hints) return;  // the window works without them
+    for (const THint& hint : kHints) {
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;  // the control's own mouse moves show the hint
+        tool.hwnd = pages_[hint.page];
+        tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(pages_[hint.page], hint.control));
+        tool.lpszText = const_cast<wchar_t*>(hint.text);
+        SendMessageW(hints, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
 }
 
 void TMainWindow::Start(TfrmMain& logic) {

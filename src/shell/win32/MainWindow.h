@@ -64,6 +64,8 @@ private:
     bool OnCommand(int id);  // the Monitor page's own buttons
     void Layout();
     void ShowPage(int page);
+    // The buttons' hints (tooltips).
+    void AddHints();
 
     HINSTANCE instance_;
     HWND hwnd_ = nullptr;

@@ -206,6 +206,75 @@ TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledC
     ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::DataChange, 13) != nullptr; }, 5000));
     EXPECT_EQ(Find(sink, TCallbackKind::DataChange, 13)->clients, (std::vector<OPCHANDLE>{1, 2}));
 
+    // Cancel2 from inside a callback. The reads queued inside one callback run together, in the next
+    // run of the pending list; inside the completion of the second, the first (completed) is gone and
+    // the third (still to come) is cancelled instead of completed. Read 35 completes after that run.
+    DWORD ids[3] = {};
+    HRESULT cancelCompleted = S_OK, cancelComing = E_FAIL;
+    sink.inside = [&](const TCallback& c) {
+        if (c.kind != TCallbackKind::ReadComplete) return;
+        if (c.transid == 30) {
+            for (DWORD i = 0; i < 3; ++i) {
+                HRESULT* errors = nullptr;
+                EXPECT_EQ(async->Read(2, h.data(), 31 + i, &ids[i], &errors), S_OK);
+                CoTaskMemFree(errors);
+            }
+        } else if (c.transid == 32) {
+            cancelCompleted = async->Cancel2(ids[0]);
+            cancelComing = async->Cancel2(ids[2]);
+        }
+    };
+    ASSERT_EQ(async->Read(2, h.data(), 30, &cancel, &e), S_OK);
+    CoTaskMemFree(e);
+    ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::ReadComplete, 32) != nullptr; }, 5000));
+    sink.inside = nullptr;
+    ASSERT_EQ(async->Read(2, h.data(), 35, &cancel, &e), S_OK);
+    CoTaskMemFree(e);
+    ASSERT_TRUE(PumpUntil([&] { return Find(sink, TCallbackKind::ReadComplete, 35) != nullptr; }, 5000));
+    EXPECT_EQ(cancelCompleted, E_FAIL);
+    EXPECT_EQ(Find(sink, TCallbackKind::CancelComplete, 31), nullptr) << "a cancel notice for a completed read";
+    EXPECT_EQ(cancelComing, S_OK);
+    EXPECT_NE(Find(sink, TCallbackKind::CancelComplete, 33), nullptr);
+    EXPECT_EQ(Find(sink, TCallbackKind::ReadComplete, 33), nullptr) << "a cancelled read completed";
+
+    // A forced RemoveGroup while this client still holds the group and its connection point (kept for
+    // a later Unadvise, as clients do): the group is gone at once, counted and listed nowhere, its name
+    // is free, and the sink hears nothing more, while a new group of that name reports a change.
+    ASSERT_EQ(server->RemoveGroup(hGroup, TRUE), S_OK);
+    const std::size_t removedAt = sink.calls.size();
+    OPCSERVERSTATUS* status = nullptr;
+    ASSERT_EQ(server->GetStatus(&status), S_OK);
+    EXPECT_EQ(status->dwGroupCount, 0u);
+    CoTaskMemFree(status->szVendorInfo);
+    CoTaskMemFree(status);
+    IUnknown* names = nullptr;
+    EXPECT_EQ(server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumString, &names), S_FALSE) << "still listed";
+    if (names) names->Release();
+    OPCHANDLE hAgain = 0;
+    IOPCItemMgt* again = nullptr;
+    ASSERT_EQ(server->AddGroup(L"async", TRUE, 200, kGroupClient, nullptr, nullptr, 0x409, &hAgain, &rate,
+                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(&again)),
+              S_OK)
+        << "the removed group's name is still taken";
+    ASSERT_EQ(test::AddActiveItems(again, {L"T1"}).size(), 1u);
+    TFakeDataSink sinkAgain;
+    DWORD cookieAgain = 0;
+    IConnectionPoint* cpAgain = test::AdviseDataCallback(again, &sinkAgain, &cookieAgain);
+    ASSERT_NE(cpAgain, nullptr);
+    device->SetRegister(40, 5151);
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            const auto v = SubscribedValues(sinkAgain);
+            return !v.empty() && v.back() == 5151;
+        },
+        5000));
+    EXPECT_EQ(sink.calls.size(), removedAt) << "the removed group still sends to its sink";
+    EXPECT_TRUE(FAILED(cp->Unadvise(cookie))) << "the removed group's connection point still answers";
+    cpAgain->Unadvise(cookieAgain);
+    CoDisconnectObject(&sinkAgain, 0);
+    cpAgain->Release();
+    again->Release();
+
     cp->Unadvise(cookie);
     CoDisconnectObject(&sink, 0);
     async->Release();

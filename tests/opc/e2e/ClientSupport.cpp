@@ -58,4 +58,16 @@ VARIANT I4(LONG v) {
     return x;
 }
 
+IConnectionPoint* AdviseDataCallback(IUnknown* group, IUnknown* sink, DWORD* cookie) {
+    IConnectionPointContainer* cpc = nullptr;
+    if (FAILED(group->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)))) return nullptr;
+    IConnectionPoint* cp = nullptr;
+    const HRESULT found = cpc->FindConnectionPoint(IID_IOPCDataCallback, &cp);
+    cpc->Release();
+    if (FAILED(found)) return nullptr;
+    if (SUCCEEDED(cp->Advise(sink, cookie))) return cp;
+    cp->Release();
+    return nullptr;
+}
+
 }  // namespace tw::opc::test

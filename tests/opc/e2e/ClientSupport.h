@@ -19,5 +19,7 @@ HWND TickStartPolling(DWORD pid, DWORD timeoutMs, DWORD warningMs);
 // Adds the names as active items with client handles 1, 2, ...; their server handles, empty on failure.
 std::vector<OPCHANDLE> AddActiveItems(IOPCItemMgt* mgt, const std::vector<const wchar_t*>& names);
 VARIANT I4(LONG v);
+// Advises sink on the group's IOPCDataCallback connection point: the point (held), or null on failure.
+IConnectionPoint* AdviseDataCallback(IUnknown* group, IUnknown* sink, DWORD* cookie);
 
 }  // namespace tw::opc::test

@@ -422,13 +422,18 @@ TEST_F(AsyncIO, SinkMayRemoveItemsAndQueueOrCancelRequestsInsideCallbacks) {
     Advise();
     // The reads mark C1 as seen, so only T1 and T2 count as changed.
     const auto h = AddHandles(group, {{L"T1"}, {L"T2"}, {L"C1"}});
-    DWORD queued = 0, first = 0;
+    DWORD first = 0, second = 0, third = 0, queued = 0;
     ASSERT_EQ(Read({h[2]}, 1, &first), S_OK);
+    ASSERT_EQ(Read({h[2]}, 2, &second), S_OK);
+    ASSERT_EQ(Read({h[2]}, 3, &third), S_OK);
     sink.inside = [&](const TCallback& c) {
         if (c.kind != TCallbackKind::ReadComplete) return;
         if (c.transid == 1) {
-            EXPECT_EQ(Read({h[2]}, 2, &queued), S_OK);  // runs with the pass's data change
-            EXPECT_EQ(Async()->Cancel2(first), S_OK);    // the running one: only the notice
+            EXPECT_EQ(Read({h[2]}, 4, &queued), S_OK);   // runs with the pass's data change
+            EXPECT_EQ(Async()->Cancel2(first), E_FAIL);  // the one completing: too late, no notice
+            EXPECT_EQ(Async()->Cancel2(third), S_OK);    // still to come in this run: the notice instead
+        } else if (c.transid == 2) {
+            EXPECT_EQ(Async()->Cancel2(first), E_FAIL);  // completed earlier in this run: gone
         } else {
             // The changed items are collected by now: one of them goes before its data change.
             EXPECT_EQ(Remove(group, {h[0]}), S_OK);
@@ -437,11 +442,13 @@ TEST_F(AsyncIO, SinkMayRemoveItemsAndQueueOrCancelRequestsInsideCallbacks) {
     Passes(1);
     sink.inside = nullptr;
     const auto calls = Take();
-    ASSERT_EQ(calls.size(), 4u);
+    ASSERT_EQ(calls.size(), 5u);
     EXPECT_EQ(calls[1].kind, TCallbackKind::CancelComplete);
+    EXPECT_EQ(calls[1].transid, 3u);
     EXPECT_EQ(calls[2].transid, 2u);
-    EXPECT_EQ(calls[3].kind, TCallbackKind::DataChange);
-    EXPECT_EQ(calls[3].clients, std::vector<OPCHANDLE>{101});
+    EXPECT_EQ(calls[3].transid, 4u);
+    EXPECT_EQ(calls[4].kind, TCallbackKind::DataChange);
+    EXPECT_EQ(calls[4].clients, std::vector<OPCHANDLE>{101});
     EXPECT_EQ(group->PendingCount(), 0u);
 }
 

@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "../ConnectionSinks.h"
 #include "GroupFixture.h"
 #include "OPCCOMN.h"
 #include "opc/Guids.h"
@@ -160,6 +161,7 @@ TEST_F(GroupState, EveryUnadviseEndsTheCallbacksAndCookiesReuseFreedSlots) {
     ASSERT_EQ(cp->Advise(b, &cb), S_OK);
     EXPECT_EQ(cb, 2u);
     EXPECT_EQ(group->Sink(), b);
+    EXPECT_EQ(EnumeratedConnections(cp), (TConnections{{a, 1}, {b, 2}}));
     EXPECT_EQ(cp->Unadvise(ca), S_OK);
     EXPECT_EQ(group->Sink(), nullptr);  // b is still advised, yet no sink
     EXPECT_EQ(cp->Unadvise(ca), CONNECT_E_NOCONNECTION);
@@ -199,26 +201,42 @@ TEST_F(GroupState, AGroupOutlivesItsServerAndStillServesItsItems) {
     // The fixture's release of the group must not reach the destroyed server.
 }
 
-TEST_F(GroupState, TheServersEndCutsOffAClientThatHoldsOnlyTheGroupsConnectionPoint) {
-    TSink* sink = TSink::Make();
-    IConnectionPoint* cp = nullptr;
-    ASSERT_EQ(group->FindConnectionPoint(IID_IOPCDataCallback, &cp), S_OK);
-    DWORD cookie = 0;
-    ASSERT_EQ(cp->Advise(sink, &cookie), S_OK);
-    // A client's proxy of the point, as a client that keeps it for Unadvise has.
-    IStream* stream = nullptr;
-    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
-    ASSERT_EQ(CoMarshalInterface(stream, IID_IConnectionPoint, cp, MSHCTX_LOCAL, nullptr, MSHLFLAGS_NORMAL), S_OK);
-    cp->Release();
-    for (IUnknown* u : held) u->Release();
-    held.clear();
+// A client that keeps the group's connection point (for a later Unadvise) holds the group through
+// it; the group's end must cut it off, whether the server object goes (as at process end) or the
+// client removes the group by force. Otherwise the group stays listed, its name taken, and its sink
+// is kept (and released only after COM has ended).
+TEST_F(GroupState, ItsEndCutsOffAClientThatHoldsOnlyTheGroupsConnectionPoint) {
+    for (const bool byRemoveGroup : {true, false}) {
+        SCOPED_TRACE(byRemoveGroup ? "forced RemoveGroup" : "end of the server object");
+        if (!byRemoveGroup) {
+            group = NewGroup(L"G");
+            ASSERT_NE(group, nullptr) << "the removed group's name is still taken";
+        }
+        TSink* sink = TSink::Make();
+        IConnectionPoint* cp = nullptr;
+        ASSERT_EQ(group->FindConnectionPoint(IID_IOPCDataCallback, &cp), S_OK);
+        DWORD cookie = 0;
+        ASSERT_EQ(cp->Advise(sink, &cookie), S_OK);
+        // A client's proxy of the point.
+        IStream* stream = nullptr;
+        ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+        ASSERT_EQ(CoMarshalInterface(stream, IID_IConnectionPoint, cp, MSHCTX_LOCAL, nullptr, MSHLFLAGS_NORMAL),
+                  S_OK);
+        cp->Release();
+        for (IUnknown* u : held) u->Release();
+        held.clear();
 
-    // The server object goes (as at process end): the group's point must not keep the group and its
-    // sink alive past it, or the sink would be released after COM has ended.
-    ASSERT_EQ(server->Release(), 0u);
-    server = nullptr;
-    EXPECT_EQ(sink->Release(), 0u) << "the group still holds its sink";
-    stream->Release();
+        if (byRemoveGroup) {
+            const OPCHANDLE handle = group->ServerHandle();
+            EXPECT_EQ(server->RemoveGroup(handle, TRUE), S_OK);
+            EXPECT_EQ(TDA2::FindGroupByHandle(da2->PrivateGroups(), handle), -1);
+        } else {
+            ASSERT_EQ(server->Release(), 0u);
+            server = nullptr;
+        }
+        EXPECT_EQ(sink->Release(), 0u) << "the group still holds its sink";
+        stream->Release();
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <olectl.h>
 
+#include "../ConnectionSinks.h"
 #include "TagFixture.h"
 #include "opc/server/ShutDownRequest.h"
 
@@ -58,16 +59,7 @@ TEST_F(Shutdown, SingleSinkAdviseUnadviseAndAdviseAgain) {
     EXPECT_EQ(da2->ShutdownSink(), &first) << "the first sink stays";
     EXPECT_EQ(second.refs, 1);
 
-    IEnumConnections* connections = nullptr;
-    ASSERT_EQ(cp->EnumConnections(&connections), S_OK);
-    CONNECTDATA cd[2] = {};
-    ULONG n = 0;
-    EXPECT_EQ(connections->Next(2, cd, &n), S_FALSE);
-    ASSERT_EQ(n, 1u);
-    EXPECT_EQ(cd[0].pUnk, &first);
-    EXPECT_EQ(cd[0].dwCookie, 1u);
-    cd[0].pUnk->Release();
-    connections->Release();
+    EXPECT_EQ(test::EnumeratedConnections(cp), (test::TConnections{{&first, 1}}));
 
     EXPECT_EQ(cp->Unadvise(2), CONNECT_E_NOCONNECTION);
     EXPECT_EQ(cp->Unadvise(0), CONNECT_E_NOCONNECTION);

@@ -177,13 +177,13 @@ TEST(TrayIcon, ClickShowsAndTheMenuOffersShowAboutExit) {
     EXPECT_EQ(tray.HandleCallback(1, WM_MOUSEMOVE), TTrayCommand::None);
     HMENU menu = tray.CreatePopupMenuHandle();
     ASSERT_NE(menu, nullptr);
-    const int last = GetMenuItemCount(menu) - 1;
-    EXPECT_EQ(ItemText(menu, 0), L"Show");
-    EXPECT_EQ(ItemText(menu, 1), L"About");
-    EXPECT_EQ(ItemText(menu, last), L"E&xit");
+    // Exactly these items, in this order, nothing between them.
+    std::vector<std::pair<std::wstring, TTrayCommand>> items;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i)
+        items.emplace_back(ItemText(menu, i), TTrayIcon::CommandOf(GetMenuItemID(menu, i)));
+    EXPECT_EQ(items, (std::vector<std::pair<std::wstring, TTrayCommand>>{
+                         {L"Show", TTrayCommand::Show}, {L"About", TTrayCommand::About}, {L"E&xit", TTrayCommand::Exit}}));
     EXPECT_EQ(GetMenuDefaultItem(menu, FALSE, 0), static_cast<UINT>(IDM_TRAY_SHOW));
-    EXPECT_EQ(TTrayIcon::CommandOf(GetMenuItemID(menu, 1)), TTrayCommand::About);
-    EXPECT_EQ(TTrayIcon::CommandOf(GetMenuItemID(menu, last)), TTrayCommand::Exit);
     DestroyMenu(menu);
 }
 
