@@ -268,7 +268,7 @@ TEST_F(EndToEnd, ClientCreatesDa2ThroughTheProxyAndTheServerEndsWithIt) {
 TEST_F(EndToEnd, CommandLineClientReportsAndFailsWithNonZeroCodes) {
     const std::wstring cli = L"\"" + BinDir() + L"opcda-cli.exe\"";
     auto r = RunProgram(cli + L" --json VelmoraTarnowick.DA2.1 status add-group X --rate 250 groups error 0xC004000C "
-                       L"remove-group X",
+                       L"error 0xC0040007 error 0xC0040008 remove-group X",
                  60000);
     ASSERT_TRUE(r.started);
     EXPECT_EQ(r.exitCode, 0u) << r.output;
@@ -277,6 +277,14 @@ TEST_F(EndToEnd, CommandLineClientReportsAndFailsWithNonZeroCodes) {
     EXPECT_NE(r.output.find("\"revisedUpdateRate\":250"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"items\":[\"X\"]"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"text\":\"Duplicate name not allowed.\""), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"code\":\"0xC0040007\",\"text\":\"The item is no longer available in the server "
+                            "address space.\""),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("\"code\":\"0xC0040008\",\"text\":\"The item definition does not conform to the "
+                            "server's syntax.\""),
+              std::string::npos)
+        << r.output;
     ExpectServerEnds();
 
     r = RunProgram(cli + L" VelmoraTarnowick.DA2.1 add-group X add-group X status", 60000);
