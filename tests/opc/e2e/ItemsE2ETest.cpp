@@ -23,9 +23,7 @@ namespace tw::opc {
 namespace {
 
 using test::FileExists;
-using test::ProcessIdsOf;
 using test::RunProgram;
-using test::WaitUntilGone;
 using test::I4;
 
 void Exec(sqlite3* db, const std::string& sql) {
@@ -82,9 +80,7 @@ protected:
         device = nullptr;
     }
     static void ExpectServerEnds() {
-        if (WaitUntilGone(L"Tarnowick.exe", 15000)) return;
-        for (DWORD pid : ProcessIdsOf(L"Tarnowick.exe")) test::EndProcess(pid);
-        ADD_FAILURE() << "the server did not end with its last client";
+        EXPECT_TRUE(test::EndedByItself(L"Tarnowick.exe")) << "the server did not end with its last client";
     }
 
     static tw::test::TFakeDevice* device;
