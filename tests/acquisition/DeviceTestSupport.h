@@ -14,15 +14,6 @@
 
 namespace tw::test {
 
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 inline uint16_t PointValue(int index) { return DataPoints[static_cast<std::size_t>(index)].Value(); }
 
 // Short time-outs keep failure cases quick; the product's own are seconds.

@@ -45,6 +45,32 @@ TEST_F(Scanning, EveryRegisterIsReadInOrderAndStored) {
     }
 }
 
+TEST_F(Scanning, TwoLiveDevicesEachStoreIntoTheirOwnTags) {
+    // The devices' tags alternate in the table, so a register's place in its device is never its tag.
+    TFakeDevice otherPeer;
+    TModBusObj other;
+    other.SetConnection("127.0.0.1", otherPeer.Port(), 1);
+    UseShortTimeOuts(other);
+    peer.SetRegister(1, 11);
+    peer.SetRegister(2, 12);
+    otherPeer.SetRegister(1, 21);
+    otherPeer.SetRegister(2, 22);
+    AddPoint(device, 1);
+    AddPoint(other, 1);
+    AddPoint(device, 2);
+    AddPoint(other, 2);
+    device.Start();
+    other.Start();
+    PollingSwitch = true;
+    ASSERT_TRUE(WaitUntil([&] { return peer.Requests().size() >= 6 && otherPeer.Requests().size() >= 6; }));
+    device.Stop();
+    other.Stop();
+    EXPECT_EQ(PointValue(0), 11);
+    EXPECT_EQ(PointValue(1), 21);
+    EXPECT_EQ(PointValue(2), 12);
+    EXPECT_EQ(PointValue(3), 22);
+}
+
 TEST_F(Scanning, SwitchOffReadsNothingAndKeepsValues) {
     peer.SetRegister(1, 5);
     AddPoint(device, 1);

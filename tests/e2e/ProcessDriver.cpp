@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <commctrl.h>
 #include <cwchar>
+#include <tlhelp32.h>
 
 namespace tw::e2e {
 
@@ -80,7 +81,83 @@ HWND WaitForDialogWhere(DWORD pid, DWORD timeoutMs, Match matches) {
     }
 }
 
+std::vector<HWND> TopLevelWindows(DWORD pid) {
+    std::pair<DWORD, std::vector<HWND>> found{pid, {}};
+    EnumWindows(
+        [](HWND h, LPARAM lp) -> BOOL {
+            auto* f = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lp);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(h, &owner);
+            if (owner == f->first) f->second.push_back(h);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found.second;
+}
+
+// Walks a system snapshot (of processes or of threads); `take` adds the ids it wants.
+template <class TEntry, class TTake>
+std::vector<DWORD> SnapshotIds(DWORD what, BOOL(WINAPI* first)(HANDLE, TEntry*), BOOL(WINAPI* next)(HANDLE, TEntry*),
+                               TTake take) {
+    std::vector<DWORD> ids;
+    HANDLE snap = CreateToolhelp32Snapshot(what, 0);
+    if (snap == INVALID_HANDLE_VALUE) return ids;
+    TEntry entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = first(snap, &entry); ok; ok = next(snap, &entry)) take(entry, ids);
+    CloseHandle(snap);
+    return ids;
+}
+
+std::vector<DWORD> ThreadIdsOf(DWORD pid) {
+    return SnapshotIds(TH32CS_SNAPTHREAD, Thread32First, Thread32Next,
+                       [pid](const THREADENTRY32& t, std::vector<DWORD>& ids) {
+                           if (t.th32OwnerProcessID == pid) ids.push_back(t.th32ThreadID);
+                       });
+}
+
 }  // namespace
+
+bool CloseProcess(DWORD pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    if (!process) return true;  // gone already
+    const auto endsWithin = [process](DWORD ms) { return WaitForSingleObject(process, ms) == WAIT_OBJECT_0; };
+    bool ended = endsWithin(0);
+    if (!ended) {
+        // A gateway ends on "Exit" after asking its OPC clients to let go (it waits about 5 s for them);
+        // any other program is asked to close its windows.
+        bool gateway = false;
+        for (HWND h : TopLevelWindows(pid))
+            if (IsClass(h, L"TfrmMain")) gateway |= SendCopyData(h, "Exit");
+        if (!gateway)
+            for (HWND h : TopLevelWindows(pid))
+                if (IsWindowVisible(h)) PostMessageW(h, WM_CLOSE, 0, 0);
+        // A message box that comes up meanwhile (a warning from a timer, say) would hold the close
+        // forever: each is closed as an operator would close it.
+        for (int i = 0; i < 60 && !ended; ++i) {
+            for (HWND h : TopLevelWindows(pid))
+                if (IsWindowVisible(h) && IsClass(h, L"#32770")) PostMessageW(h, WM_CLOSE, 0, 0);
+            ended = endsWithin(500);
+        }
+    }
+    if (!ended) {
+        for (DWORD thread : ThreadIdsOf(pid)) PostThreadMessageW(thread, WM_QUIT, 0, 0);
+        ended = endsWithin(5000);
+    }
+    if (!ended) {
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 5000);
+    }
+    CloseHandle(process);
+    return ended;
+}
+
+std::vector<DWORD> ProcessIdsOf(const std::wstring& exeName) {
+    return SnapshotIds(TH32CS_SNAPPROCESS, Process32FirstW, Process32NextW,
+                       [&exeName](const PROCESSENTRY32W& p, std::vector<DWORD>& ids) {
+                           if (_wcsicmp(p.szExeFile, exeName.c_str()) == 0) ids.push_back(p.th32ProcessID);
+                       });
+}
 
 std::wstring BinFolder() {
     wchar_t path[MAX_PATH];
@@ -115,10 +192,7 @@ std::wstring InstallCopy(const std::wstring& name, const std::vector<std::wstrin
 
 TProcess::~TProcess() {
     if (process_) {
-        if (Running()) {
-            TerminateProcess(process_, 99);
-            WaitForSingleObject(process_, 5000);
-        }
+        if (Running()) CloseProcess(pid_);
         CloseHandle(process_);
     }
 }

@@ -16,10 +16,19 @@ std::wstring InstallCopy(const std::wstring& name, const std::vector<std::wstrin
 // The gateway's files: the exe and its sibling libraries.
 std::vector<std::wstring> GatewayFiles();
 
+// Ends a process the way an operator would, so that it withdraws what it registered with COM (a killed
+// server's classes stay registered in Wine, and every later activation fails): "Exit" to a gateway's
+// main window, WM_CLOSE to any other program's windows, and every message box that holds the close is
+// closed too; then WM_QUIT to its threads. Only a process that ignores all of that is terminated, and
+// the answer is false.
+bool CloseProcess(DWORD pid);
+// Process ids of running programs whose file name is exeName (case-insensitive).
+std::vector<DWORD> ProcessIdsOf(const std::wstring& exeName);
+
 class TProcess {
 public:
     TProcess() = default;
-    ~TProcess();  // terminates a process the test left running
+    ~TProcess();  // closes a process the test left running (see CloseProcess)
     TProcess(TProcess&& o) noexcept;
     TProcess& operator=(TProcess&&) = delete;
     TProcess(const TProcess&) = delete;

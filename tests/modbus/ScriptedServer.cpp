@@ -40,6 +40,26 @@ TScriptedServer::TScriptedServer(THandler handler) : Handler(std::move(handler))
     Acceptor = std::thread([this] { AcceptLoop(); });
 }
 
+TScriptedServer::TScriptedServer(THandler handler, int acceptAfterMs) : Handler(std::move(handler)) {
+    FillQueue();
+    AcceptFrom = std::chrono::steady_clock::now() + std::chrono::milliseconds(acceptAfterMs);
+    Acceptor = std::thread([this] { AcceptLoop(); });
+}
+
+void TScriptedServer::FillQueue() {
+    // Connects that nobody accepts queue up until the queue is full; the first that times out proves it.
+    for (int i = 0; i < 256; ++i) {
+        TTcpSocket socket;
+        try {
+            socket.Connect("127.0.0.1", Port(), 300);
+        } catch (const ESocketError&) {
+            return;
+        }
+        Queued.push_back(std::move(socket));
+    }
+    throw ESocketError("the listener's queue never filled");
+}
+
 TScriptedServer::~TScriptedServer() {
     Stopping = true;
     Acceptor.join();
@@ -53,6 +73,8 @@ std::vector<TRequest> TScriptedServer::Requests() const {
 }
 
 void TScriptedServer::AcceptLoop() {
+    while (!Stopping && std::chrono::steady_clock::now() < AcceptFrom)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     while (!Stopping) {
         TTcpSocket connection;
         if (!Listener.Accept(connection, 20)) continue;
@@ -76,8 +98,10 @@ void TScriptedServer::Serve(TTcpSocket connection) {
             }
             const TReply reply = Handler(request);
             for (const TReplyStep& step : reply.Steps) {
+                if (step.HoldBack) step.HoldBack();
                 std::this_thread::sleep_for(std::chrono::milliseconds(step.DelayMs));
                 connection.Send(step.Bytes.data(), step.Bytes.size());
+                ++Sent;
             }
             if (reply.Close) return;
         }

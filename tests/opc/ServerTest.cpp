@@ -284,34 +284,47 @@ TEST(ServerLifetime, GroupOutlivesItsServerWithoutDanglingBack) {
     EXPECT_EQ(CountServerObjects(), 0);
 }
 
+// Releases what it holds on every path, so that a failed check leaves no server behind for later tests.
+struct TClients {
+    ~TClients() {
+        for (IUnknown* u : held)
+            if (u) u->Release();
+    }
+    std::vector<IUnknown*> held;
+};
+
 TEST(ServerSlotsTable, ThirtySecondClientIsRefusedAndFreedSlotsAreReused) {
     TCountingLifetime lifetime;
-    std::vector<IUnknown*> clients;
-    for (int i = 0; i < kServerSlotCount; ++i) {
+    TClients clients;
+    for (int i = 0; i < 31; ++i) {
         IUnknown* u = nullptr;
-        ASSERT_EQ(TDA2::Create(IID_IUnknown, reinterpret_cast<void**>(&u), &lifetime), S_OK);
-        clients.push_back(u);
+        EXPECT_EQ(TDA2::Create(IID_IUnknown, reinterpret_cast<void**>(&u), &lifetime), S_OK) << "client " << i + 1;
+        clients.held.push_back(u);
     }
     IUnknown* extra = reinterpret_cast<IUnknown*>(1);
     EXPECT_EQ(TDA2::Create(IID_IUnknown, reinterpret_cast<void**>(&extra), &lifetime), kNoFreeServerSlot);
     EXPECT_EQ(extra, nullptr);
-    EXPECT_EQ(lifetime.created, kServerSlotCount);
-    EXPECT_EQ(CountServerObjects(), kServerSlotCount);
+    if (extra != reinterpret_cast<IUnknown*>(1)) clients.held.push_back(extra);  // a 32nd server, if one was made
+    EXPECT_EQ(lifetime.created, 31);
+    EXPECT_EQ(CountServerObjects(), 31);
 
-    clients[5]->Release();
-    IUnknown* next = nullptr;
-    ASSERT_EQ(TDA2::Create(IID_IUnknown, reinterpret_cast<void**>(&next), &lifetime), S_OK);
-    EXPECT_EQ(ServerSlots[5], static_cast<TDA2*>(static_cast<IOPCServer*>(next)));
-    clients[5] = next;
+    clients.held[5]->Release();
+    clients.held[5] = nullptr;
+    ASSERT_EQ(TDA2::Create(IID_IUnknown, reinterpret_cast<void**>(&clients.held[5]), &lifetime), S_OK);
+    EXPECT_EQ(ServerSlots[5], static_cast<TDA2*>(static_cast<IOPCServer*>(clients.held[5])));
 
     // An unsupported interface leaves nothing behind.
     void* p = nullptr;
-    clients[6]->Release();
+    clients.held[6]->Release();
+    clients.held[6] = nullptr;
     EXPECT_EQ(TDA2::Create(IID_IOPCServerPublicGroups, &p, &lifetime), E_NOINTERFACE);
     EXPECT_EQ(ServerSlots[6], nullptr);
-    clients.erase(clients.begin() + 6);
 
-    for (IUnknown* u : clients) u->Release();
+    for (IUnknown*& u : clients.held)
+        if (u) {
+            u->Release();
+            u = nullptr;
+        }
     EXPECT_EQ(CountServerObjects(), 0);
     EXPECT_EQ(lifetime.created, lifetime.destroyed);
 }
@@ -358,6 +371,50 @@ TEST_F(Server, InterfacesAndTypeInformation) {
     EXPECT_STREQ(text, L"");
     CoTaskMemFree(text);
     EXPECT_EQ(server->GetErrorString(S_OK, 0, nullptr), E_INVALIDARG);
+}
+
+// The OPC result codes and their texts as the OPC specification words them ("acknowleged" included),
+// and a code that has no text anywhere.
+const std::vector<std::pair<HRESULT, std::wstring>> kErrorTexts = {
+    {0x0004000DL, L"The server does not support the requested data rate but will use the closest available rate."},
+    {0x0004000EL, L"A value passed to WRITE was accepted but the output was clamped."},
+    {0x0004000FL, L"The operation cannot be completed because the object still has references that exist."},
+    {0x00040200L, L"The condition has already been acknowleged."},
+    {0x00040201L, L"The buffer time parameter was invalid."},
+    {0x00040202L, L"The max size parameter was invalid."},
+    {static_cast<HRESULT>(0xC0040001L), L"The value of the handle is invalid."},
+    {static_cast<HRESULT>(0xC0040004L),
+     L"The server cannot convert the data between the requested data type and the canonical data type."},
+    {static_cast<HRESULT>(0xC0040005L), L"The requested operation cannot be done on a public group."},
+    {static_cast<HRESULT>(0xC0040006L), L"The Items AccessRights do not allow the operation."},
+    {static_cast<HRESULT>(0xC0040007L), L"The item is no longer available in the server address space."},
+    {static_cast<HRESULT>(0xC0040008L), L"The item definition does not conform to the server's syntax."},
+    {static_cast<HRESULT>(0xC0040009L), L"The filter string was not valid."},
+    {static_cast<HRESULT>(0xC004000AL), L"The item's access path is not known to the server."},
+    {static_cast<HRESULT>(0xC004000BL), L"The value was out of range."},
+    {static_cast<HRESULT>(0xC004000CL), L"Duplicate name not allowed."},
+    {static_cast<HRESULT>(0xC0040010L), L"The server's configuration file is an invalid format."},
+    {static_cast<HRESULT>(0xC0040011L), L"The server could not locate the requested object."},
+    {static_cast<HRESULT>(0xC0040203L), L"The server does not recognise the passed property ID."},
+    {static_cast<HRESULT>(0xC0040204L), L"The time does not match the latest active time."},
+    {static_cast<HRESULT>(0xC0040205L), L"A refresh is currently in progress."},
+    {static_cast<HRESULT>(0xC0040206L), L"Information is not available."},
+    {static_cast<HRESULT>(0xC0048004L), L""},  // no text anywhere
+};
+
+TEST_F(Server, BothGetErrorStringMethodsGiveEachCodesOwnText) {
+    IOPCCommon* common = nullptr;
+    ASSERT_EQ(server->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(&common)), S_OK);
+    for (const auto& [code, expected] : kErrorTexts) {
+        LPWSTR fromServer = nullptr, fromCommon = nullptr;
+        EXPECT_EQ(server->GetErrorString(code, 0x409, &fromServer), S_OK);
+        EXPECT_EQ(common->GetErrorString(code, &fromCommon), S_OK);
+        EXPECT_EQ(std::wstring(fromServer ? fromServer : L"<none>"), expected) << "IOPCServer, code " << std::hex << code;
+        EXPECT_EQ(std::wstring(fromCommon ? fromCommon : L"<none>"), expected) << "IOPCCommon, code " << std::hex << code;
+        CoTaskMemFree(fromServer);
+        CoTaskMemFree(fromCommon);
+    }
+    common->Release();
 }
 
 }  // namespace

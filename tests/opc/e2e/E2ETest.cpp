@@ -11,6 +11,7 @@
 #include "../FakeGeneral.h"
 #include "Processes.h"
 #include "Tarnowick.h"
+#include "e2e/ProcessDriver.h"
 #include "libs/General.h"
 #include "opc/ComText.h"
 #include "opc/Guids.h"
@@ -25,9 +26,7 @@ namespace {
 
 using test::BinDir;
 using test::FileExists;
-using test::ProcessIdsOf;
 using test::RunProgram;
-using test::WaitUntilGone;
 
 const wchar_t kDa2Key[] = L"CLSID\\{FE4F5263-11D5-4724-95BA-A978983B6369}";
 
@@ -79,13 +78,10 @@ protected:
     static void SetUpTestSuite() {
         serverName = FileExists(BinDir() + L"Tarnowick.exe") ? L"Tarnowick.exe" : L"opc-test-server.exe";
         serverPath = BinDir() + serverName;
-        for (DWORD pid : ProcessIdsOf(serverName)) test::EndProcess(pid);  // left over by an aborted run
+        for (DWORD pid : e2e::ProcessIdsOf(serverName)) e2e::CloseProcess(pid);  // left over by an aborted run
     }
-    // The server started by COM must end by itself once its last client has gone.
     static void ExpectServerEnds() {
-        if (WaitUntilGone(serverName, 15000)) return;
-        for (DWORD pid : ProcessIdsOf(serverName)) test::EndProcess(pid);
-        ADD_FAILURE() << "the server did not end with its last client";
+        EXPECT_TRUE(test::EndedByItself(serverName)) << "the server did not end with its last client";
     }
     static std::wstring serverName, serverPath;
 };
@@ -242,6 +238,7 @@ void DriveServer(IOPCServer* server, REFCLSID clsid, const FILETIME& before) {
                                reinterpret_cast<void**>(&refused)),
               kNoFreeServerSlot);
     EXPECT_EQ(refused, nullptr);
+    if (refused) refused->Release();  // let in after all: it must not keep the server running
     for (IOPCServer* s : more) EXPECT_EQ(s->Release(), 0u);
     ASSERT_EQ(server->GetStatus(&st), S_OK);  // the first client still works
     CoTaskMemFree(st->szVendorInfo);
@@ -258,7 +255,7 @@ TEST_F(EndToEnd, ClientCreatesDa2ThroughTheProxyAndTheServerEndsWithIt) {
     IOPCServer* server = nullptr;
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer, reinterpret_cast<void**>(&server)),
               S_OK);
-    EXPECT_EQ(ProcessIdsOf(serverName).size(), 1u);
+    EXPECT_EQ(e2e::ProcessIdsOf(serverName).size(), 1u);
 
     DriveServer(server, clsid, before);
     server->Release();
@@ -268,7 +265,7 @@ TEST_F(EndToEnd, ClientCreatesDa2ThroughTheProxyAndTheServerEndsWithIt) {
 TEST_F(EndToEnd, CommandLineClientReportsAndFailsWithNonZeroCodes) {
     const std::wstring cli = L"\"" + BinDir() + L"opcda-cli.exe\"";
     auto r = RunProgram(cli + L" --json VelmoraTarnowick.DA2.1 status add-group X --rate 250 groups error 0xC004000C "
-                       L"remove-group X",
+                       L"error 0xC0040007 error 0xC0040008 remove-group X",
                  60000);
     ASSERT_TRUE(r.started);
     EXPECT_EQ(r.exitCode, 0u) << r.output;
@@ -277,6 +274,14 @@ TEST_F(EndToEnd, CommandLineClientReportsAndFailsWithNonZeroCodes) {
     EXPECT_NE(r.output.find("\"revisedUpdateRate\":250"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"items\":[\"X\"]"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"text\":\"Duplicate name not allowed.\""), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"code\":\"0xC0040007\",\"text\":\"The item is no longer available in the server "
+                            "address space.\""),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("\"code\":\"0xC0040008\",\"text\":\"The item definition does not conform to the "
+                            "server's syntax.\""),
+              std::string::npos)
+        << r.output;
     ExpectServerEnds();
 
     r = RunProgram(cli + L" VelmoraTarnowick.DA2.1 add-group X add-group X status", 60000);

@@ -1,6 +1,6 @@
 #include "Processes.h"
 
-#include <tlhelp32.h>
+#include "e2e/ProcessDriver.h"
 
 namespace tw::opc::test {
 
@@ -57,33 +57,19 @@ TRunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
     return r;
 }
 
-std::vector<DWORD> ProcessIdsOf(const std::wstring& exeName) {
-    std::vector<DWORD> ids;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return ids;
-    PROCESSENTRY32W pe{};
-    pe.dwSize = sizeof pe;
-    for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe))
-        if (_wcsicmp(pe.szExeFile, exeName.c_str()) == 0) ids.push_back(pe.th32ProcessID);
-    CloseHandle(snap);
-    return ids;
-}
-
 bool WaitUntilGone(const std::wstring& exeName, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
-    while (!ProcessIdsOf(exeName).empty()) {
+    while (!e2e::ProcessIdsOf(exeName).empty()) {
         if (GetTickCount() - start > timeoutMs) return false;
         Sleep(50);
     }
     return true;
 }
 
-void EndProcess(DWORD pid) {
-    HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    if (!h) return;
-    TerminateProcess(h, 99);
-    WaitForSingleObject(h, 5000);
-    CloseHandle(h);
+bool EndedByItself(const std::wstring& exeName, DWORD timeoutMs) {
+    if (WaitUntilGone(exeName, timeoutMs)) return true;
+    for (DWORD pid : e2e::ProcessIdsOf(exeName)) e2e::CloseProcess(pid);
+    return false;
 }
 
 std::wstring BinDir() {

@@ -18,11 +18,11 @@ struct TRunResult {
 // Runs commandLine and waits at most timeoutMs; a program still running then is ended by its id.
 TRunResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs);
 
-// Process ids of running programs whose file name is exeName (case-insensitive).
-std::vector<DWORD> ProcessIdsOf(const std::wstring& exeName);
-// Waits until none is left; false after timeoutMs.
+// Waits until no program of that file name is left; false after timeoutMs.
 bool WaitUntilGone(const std::wstring& exeName, DWORD timeoutMs);
-void EndProcess(DWORD pid);
+// A server that COM started must end by itself once its last client has gone. One still running after
+// timeoutMs is closed (e2e::CloseProcess), and the answer is false.
+bool EndedByItself(const std::wstring& exeName, DWORD timeoutMs = 15000);
 
 std::wstring BinDir();  // folder of the running test program, with a trailing backslash
 bool FileExists(const std::wstring& path);

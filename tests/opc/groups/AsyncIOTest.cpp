@@ -94,7 +94,11 @@ int DataChangesOver(AsyncIO& t, TOPCGroup* g, TFakeDataSink& sink, int passes) {
 TEST_F(AsyncIO, UpdateRateCountsPassesOfTenMilliseconds) {
     AddHandles(group, {{L"T1"}});
     Advise();
-    for (const auto& [rate, expected] : std::vector<std::pair<DWORD, int>>{{1000, 2}, {15, 100}, {5, 200}}) {
+    // Due once every rate / 10 passes, rounded up: a rate that is a whole number of passes is due on
+    // the pass that completes it, not one later.
+    const std::vector<std::pair<DWORD, int>> rows = {{1000, 2}, {15, 100}, {5, 200}, {10, 200},
+                                                     {20, 100}, {100, 20}, {500, 4}, {30, 66}};
+    for (const auto& [rate, expected] : rows) {
         DWORD revised = 0;
         DWORD requested = rate;
         ASSERT_EQ(group->SetState(&requested, &revised, nullptr, nullptr, nullptr, nullptr, nullptr), S_OK);
