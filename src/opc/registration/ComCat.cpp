@@ -47,4 +47,25 @@ HRESULT UnregisterClassFromCategory(REFCLSID clsid, REFGUID catid) {
     });
 }
 
+HRESULT UnregisterCategoryIfUnused(REFGUID catid) {
+    HRESULT result = S_FALSE;
+    const HRESULT hr = WithCatRegister([&](ICatRegister* cr) {
+        ICatInformation* info = nullptr;
+        result = cr->QueryInterface(IID_CatInformation, reinterpret_cast<void**>(&info));
+        if (FAILED(result)) return;
+        CATID ids[1] = {catid};
+        IEnumCLSID* classes = nullptr;
+        result = info->EnumClassesOfCategories(1, ids, static_cast<ULONG>(-1), nullptr, &classes);
+        if (SUCCEEDED(result)) {
+            CLSID member;
+            ULONG fetched = 0;
+            const bool inUse = classes->Next(1, &member, &fetched) == S_OK && fetched == 1;
+            classes->Release();
+            result = inUse ? S_FALSE : cr->UnRegisterCategories(1, ids);
+        }
+        info->Release();
+    });
+    return FAILED(hr) ? hr : result;
+}
+
 }  // namespace tw::opc

@@ -20,9 +20,18 @@ std::string ServerClassKey() { return "CLSID\\" + GuidText(CLSID_DA2); }
 
 }  // namespace
 
-void RegisterOPCServer(const std::string& progId, IClassesRegistry& registry) {
+void RegisterOPCProgIdName(const std::string& progId, IClassesRegistry& registry) {
     WriteDefaultValue(registry, progId, kProgIdDescription);
     WriteDefaultValue(registry, progId + "\\CLSID", GuidText(CLSID_DA2));
+}
+
+void UnregisterOPCProgIdName(const std::string& progId, IClassesRegistry& registry) {
+    registry.DeleteKey(progId + "\\CLSID");
+    registry.DeleteKey(progId);
+}
+
+void RegisterOPCServer(const std::string& progId, IClassesRegistry& registry) {
+    RegisterOPCProgIdName(progId, registry);
     WriteDefaultValue(registry, progId + "\\OPC", "");
     WriteDefaultValue(registry, progId + "\\OPC\\Vendor", kVendorText);
     WriteDefaultValue(registry, ServerClassKey(), kClassDescription);
