@@ -180,25 +180,35 @@ TEST(ProgIdResolution, TheNameDa2AnnouncesAndTheOpcProgIdLeadBackToIt) {
 // The category manager of the system is the oracle; the category and class are made up for the test.
 TEST(CategoryCleanup, ACategoryGoesOnlyWithItsLastClass) {
     const GUID category = {0x5A1E7C3D, 0x2B4F, 0x4E61, {0x9C, 0x0D, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
+    const GUID other = {0x5A1E7C3C, 0x2B4F, 0x4E61, {0x9C, 0x0D, 0x11, 0x22, 0x33, 0x44, 0x55, 0x65}};
     const CLSID first = {0x5A1E7C3E, 0x2B4F, 0x4E61, {0x9C, 0x0D, 0x11, 0x22, 0x33, 0x44, 0x55, 0x67}};
     const CLSID second = {0x5A1E7C3F, 0x2B4F, 0x4E61, {0x9C, 0x0D, 0x11, 0x22, 0x33, 0x44, 0x55, 0x68}};
     const std::wstring categoryKey = L"Component Categories\\" + Widen(GuidText(category));
-    const auto categoryExists = [&] {
+    const auto exists = [](const std::wstring& key) {
         HKEY h;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, categoryKey.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
         RegCloseKey(h);
         return true;
     };
+    const auto categoryExists = [&] { return exists(categoryKey); };
+    const std::wstring firstKey = Widen("CLSID\\" + GuidText(first));
     ASSERT_EQ(RegisterClassInCategory(first, category, L"Tarnowick test category"), S_OK);
     ASSERT_EQ(RegisterClassInCategory(second, category, L"Tarnowick test category"), S_OK);
+    ASSERT_EQ(RegisterClassInCategory(first, other, L"Tarnowick other test category"), S_OK);
     ASSERT_TRUE(categoryExists());
 
+    // A class leaves one category and stays in the other; then it leaves that one too, and the class
+    // key holds nothing more of the categories.
     EXPECT_EQ(UnregisterClassFromCategory(first, category), S_OK);
+    EXPECT_TRUE(exists(firstKey + L"\\Implemented Categories\\" + Widen(GuidText(other))));
+    EXPECT_EQ(UnregisterClassFromCategory(first, other), S_OK);
+    EXPECT_FALSE(exists(firstKey + L"\\Implemented Categories"));
     EXPECT_EQ(UnregisterCategoryIfUnused(category), S_FALSE);
     EXPECT_TRUE(categoryExists());
     EXPECT_EQ(UnregisterClassFromCategory(second, category), S_OK);
     EXPECT_EQ(UnregisterCategoryIfUnused(category), S_OK);
     EXPECT_FALSE(categoryExists());
+    EXPECT_EQ(UnregisterCategoryIfUnused(other), S_OK);
     for (const CLSID& c : {first, second}) RegDeleteTreeW(HKEY_CLASSES_ROOT, Widen("CLSID\\" + GuidText(c)).c_str());
 }
 

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <functional>
 
+#include "opc/ComText.h"
 #include "opc/Guids.h"
 
 namespace tw::opc {
@@ -44,6 +45,9 @@ HRESULT UnregisterClassFromCategory(REFCLSID clsid, REFGUID catid) {
     return WithCatRegister([&](ICatRegister* cr) {
         CATID ids[1] = {catid};
         cr->UnRegisterClassImplCategories(clsid, 1, ids);
+        // The manager leaves the emptied list behind, and it would keep the class key alive after the
+        // class is gone; a list that still names other categories is not deleted.
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, (L"CLSID\\" + Widen(GuidText(clsid)) + L"\\Implemented Categories").c_str());
     });
 }
 
