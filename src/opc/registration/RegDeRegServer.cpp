@@ -1,6 +1,7 @@
 #include "opc/registration/RegDeRegServer.h"
 
 #include "Tarnowick.h"
+#include "TarnowickVersion.h"
 #include "opc/ComText.h"
 #include "opc/Guids.h"
 #include "opc/registration/ComCat.h"
@@ -14,7 +15,7 @@ namespace {
 
 const char kProgIdDescription[] = "Velmora Tarnowick Data Access Server Version 2.0";
 const char kClassDescription[] = "Velmora Tarnowick OPC Data Access";
-const char kVendorText[] = "2026 Velmora";
+const char kVendorText[] = "2026 " TW_VENDOR;
 
 std::string ServerClassKey() { return "CLSID\\" + GuidText(CLSID_DA2); }
 
