@@ -41,3 +41,19 @@ tw_xvfb_start() {
   echo "could not start Xvfb" >&2
   return 1
 }
+
+# Waits (20 s at most) until every program of the prefix has ended, unless a test session's keeper holds
+# Wine up on purpose: then there is nothing to wait for.
+tw_wine_idle() {
+  local keeper
+  keeper=$(cat "$TW_WINE_STATE/keeper.pid" 2>/dev/null)
+  [ -n "$keeper" ] && kill -0 "$keeper" 2>/dev/null && return 0
+  timeout 20 wineserver -w 2>/dev/null
+}
+
+# The Windows path of a file of the build tree (Wine's Z: drive is the root folder).
+tw_windows_path() {
+  local p
+  p="Z:$(cd "$(dirname "$1")" && pwd -P)/$(basename "$1")"
+  printf '%s' "${p//\//\\}"
+}
