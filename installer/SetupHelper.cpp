@@ -7,6 +7,7 @@
 //                                         server is left in it
 //   tw-setup-helper close EXE [SECONDS]   closes every gateway started from EXE as the "Exit" message does
 //                                         and waits for its end (30 s by default), then ends it by force
+//                                         (exit code 1)
 //   tw-setup-helper wait EXE [SECONDS]    waits until a gateway started from EXE has its main window (it
 //                                         then serves OPC clients), 60 s at most
 // Exit codes: 0 done, 1 failed or timed out, 2 usage.
@@ -91,7 +92,8 @@ int Close(const std::wstring& exe, DWORD seconds) {
             std::fprintf(stderr, "tw-setup-helper: the gateway (process %lu) did not close; ended by force\n",
                          static_cast<unsigned long>(pid));
             TerminateProcess(process, 1);
-            if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0) rc = 1;
+            WaitForSingleObject(process, 10000);
+            rc = 1;
         }
         CloseHandle(process);
     }

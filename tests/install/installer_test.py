@@ -3,8 +3,8 @@
 
 Install silently; the registry then holds the class, the ProgID, the OPC category and, only for the
 interfaces without one, our proxy/stub; opcda-cli finds the server among the OPC DA 2.0 servers. The
-configuration is edited (the demo device, a setting), a second install runs over it, and opcda-cli reads a
-demo value by ProgID from the device through the upgraded gateway. The uninstaller then leaves nothing it
+configuration is edited (the demo device, a setting), a second install runs over the running gateway,
+which it closes, and opcda-cli reads a demo value by ProgID from the device through the upgraded gateway. The uninstaller then leaves nothing it
 added, but keeps the configuration. Prints what each phase cost.
 
 Usage: installer_test.py BUILD_DIR INSTALLER VERSION DEMO_PORT"""
@@ -113,7 +113,18 @@ def main():
                        check=True, stdout=subprocess.DEVNULL)
         with open(settings, "a") as f:
             f.write("Load on Startup=1\n")  # "Hide on Startup", under [System]
+        # The gateway runs (hidden now, as just configured) when the upgrade comes: it must make way.
+        exe = PRODUCT_DIR + r"\Tarnowick.exe"
+        gateway = subprocess.Popen(["wine", exe], env=prefix.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        check(prefix.run(os.path.join(build, "bin", "tw-setup-helper.exe"), "wait", exe, "60").returncode == 0,
+              "the installed gateway runs")
         check(prefix.run(installer, "/S", "/RUNATLOGON=yes").returncode == 0, "the upgrade succeeds")
+        try:
+            gateway.wait(30)
+        except subprocess.TimeoutExpired:
+            gateway.kill()
+        check(gateway.returncode == 0, f"the upgrade closed the running gateway ({gateway.returncode})")
         read = prefix.run(cli, PROG_ID, "add-group", "G", "add", "G", "Demo.Setpoint", "read", "G")
         check(read.returncode == 0 and f"value={device_register(port, SETPOINT_REGISTER)} " in read.stdout,
               f"the upgraded gateway reads the device's value by ProgID: {read.stdout}")

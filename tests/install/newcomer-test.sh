@@ -28,6 +28,10 @@ finish() {
   kill -TERM "$run" 2>/dev/null  # scripts/run closes the gateway and stops the demo device
   for _ in $(seq 600); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$run" 2>/dev/null && { echo "newcomer-test: scripts/run did not stop" >&2; failed=1; kill -KILL "$run"; }
+  if grep -q "ended by force" "$work/run.log"; then
+    echo "newcomer-test: the gateway did not close as its \"Exit\" message closes it" >&2
+    failed=1
+  fi
   rm -f "$bin/TARNOWICK.GDB" "$bin/Tarnowick.ini"
   for f in TARNOWICK.GDB Tarnowick.ini; do [ -e "$work/$f" ] && mv "$work/$f" "$bin/$f"; done
   rm -rf "$work"

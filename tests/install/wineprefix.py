@@ -4,6 +4,7 @@ import re
 import shutil
 import signal
 import subprocess
+import tempfile
 
 # What Wine itself changes in a prefix while programs run: hardware it finds, the console's settings, and
 # the uninstaller's temporary copy of itself, which Windows deletes at the next restart.
@@ -111,10 +112,13 @@ class Prefix:
         self.env["DISPLAY"], self.xvfb = display, int(pid)
 
     def run(self, program, *args, timeout=120):
-        """Runs a Windows program (a Windows path, or a Unix path to a file) and waits for it."""
-        result = subprocess.run(["wine", program, *args], env=self.env, capture_output=True, text=True,
-                                timeout=timeout, errors="replace")
-        return result
+        """Runs a Windows program (a Windows path, or a Unix path to a file) and waits for it. Its output
+        goes through files: services Wine starts for it inherit its handles and outlive it."""
+        with tempfile.TemporaryFile() as out:
+            code = subprocess.run(["wine", program, *args], env=self.env, stdout=out, stderr=subprocess.STDOUT,
+                                  timeout=timeout).returncode
+            out.seek(0)
+            return subprocess.CompletedProcess(program, code, out.read().decode(errors="replace"))
 
     def unix(self, windows_path):
         drive, rest = windows_path.split(":", 1)
