@@ -88,28 +88,16 @@ class Prefix:
         self.xvfb = None
 
     def create(self):
-        """A new prefix, and a display: the test session's Xvfb, else one of our own."""
+        """A new prefix, and a display: ours, the test session's Xvfb, or a private one."""
         shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
         subprocess.run(["wineboot", "--init"], env=dict(self.env, DISPLAY=""), check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.wait_idle()
-        if self.env.get("DISPLAY"):
-            return
-        state = os.path.join(self.build, "wine-state")
-        try:
-            with open(os.path.join(state, "display")) as d, open(os.path.join(state, "xvfb.pid")) as p:
-                display, pid = d.read().strip(), int(p.read())
-            os.kill(pid, 0)
-            self.env["DISPLAY"] = display
-            return
-        except (OSError, ValueError):
-            pass
-        started = subprocess.run(
-            ["bash", "-c", '. "$1/scripts/wine-env.sh" "$2" && tw_xvfb_start pid && echo "$DISPLAY $pid"', "-",
-             self.root, self.build], capture_output=True, text=True, check=True)
-        display, pid = started.stdout.split()
-        self.env["DISPLAY"], self.xvfb = display, int(pid)
+        display = subprocess.run(
+            ["bash", "-c", '. "$1/scripts/wine-env.sh" "$2" && tw_display pid && echo "$DISPLAY ${pid:-0}"', "-",
+             self.root, self.build], env=self.env, capture_output=True, text=True, check=True).stdout.split()
+        self.env["DISPLAY"], self.xvfb = display[0], int(display[1])
 
     def run(self, program, *args, timeout=120):
         """Runs a Windows program (a Windows path, or a Unix path to a file) and waits for it. Its output
