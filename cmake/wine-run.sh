@@ -12,14 +12,7 @@ while [ "$build" != / ] && [ ! -f "$build/CMakeCache.txt" ]; do build=$(dirname 
 . "$(dirname "$(readlink -f "$0")")/../scripts/wine-env.sh" "$build"
 tw_wine_prefix_init || exit 2
 
-own_xvfb=""
-if [ -z "${DISPLAY:-}" ]; then
-  if [ -s "$TW_WINE_STATE/display" ] && kill -0 "$(cat "$TW_WINE_STATE/xvfb.pid" 2>/dev/null)" 2>/dev/null; then
-    export DISPLAY=$(cat "$TW_WINE_STATE/display")
-  else
-    tw_xvfb_start own_xvfb || exit 2
-  fi
-fi
+tw_display own_xvfb || exit 2
 
 out=$(mktemp)
 wine "$exe" "$@" 2>&1 | tee "$out"

@@ -25,7 +25,8 @@ tw_xvfb_start() {
   local n pid
   for n in $(seq 90 140); do
     [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-    Xvfb :$n -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
+    # A session of its own: its starter ends it, not a Ctrl-C meant for the starter.
+    setsid Xvfb :$n -nolisten tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
     pid=$!
     for _ in $(seq 50); do
       [ -e /tmp/.X11-unix/X$n ] && break
@@ -40,4 +41,32 @@ tw_xvfb_start() {
   done
   echo "could not start Xvfb" >&2
   return 1
+}
+
+# Sets DISPLAY when it is not set: the test session's Xvfb while one runs (Wine's desktop may live on it),
+# else a private Xvfb, whose pid goes to the named variable (the caller stops it once Wine is idle).
+tw_display() {
+  printf -v "$1" '%s' ""
+  [ -n "${DISPLAY:-}" ] && return 0
+  if [ -s "$TW_WINE_STATE/display" ] && kill -0 "$(cat "$TW_WINE_STATE/xvfb.pid" 2>/dev/null)" 2>/dev/null; then
+    export DISPLAY=$(cat "$TW_WINE_STATE/display")
+    return 0
+  fi
+  tw_xvfb_start "$1"
+}
+
+# Waits (20 s at most) until every program of the prefix has ended, unless a test session's keeper holds
+# Wine up on purpose: then there is nothing to wait for.
+tw_wine_idle() {
+  local keeper
+  keeper=$(cat "$TW_WINE_STATE/keeper.pid" 2>/dev/null)
+  [ -n "$keeper" ] && kill -0 "$keeper" 2>/dev/null && return 0
+  timeout 20 wineserver -w 2>/dev/null
+}
+
+# The Windows path of a file of the build tree (Wine's Z: drive is the root folder).
+tw_windows_path() {
+  local p
+  p="Z:$(cd "$(dirname "$1")" && pwd -P)/$(basename "$1")"
+  printf '%s' "${p//\//\\}"
 }

@@ -11,6 +11,13 @@ bool TFakeRegistry::SetDefaultValue(const std::string& key, const std::string& v
 
 void TFakeRegistry::DeleteKey(const std::string& key) {
     Deletes.push_back(key);
+    // As in the registry: a key that still has subkeys stays.
+    const std::string prefix = key + "\\";
+    const auto next = Values.lower_bound(prefix);
+    if (next != Values.end() && next->first.size() > prefix.size() &&
+        !TKeyNameLess()(next->first.substr(0, prefix.size()), prefix) &&
+        !TKeyNameLess()(prefix, next->first.substr(0, prefix.size())))
+        return;
     Values.erase(key);
 }
 

@@ -1,6 +1,8 @@
-// An in-memory class registry that can refuse writes.
+// An in-memory class registry that can refuse writes. Keys hold default values only.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <string>
 #include <vector>
@@ -9,12 +11,21 @@
 
 namespace tw::opc::test {
 
+// Key names compare without regard to case, as in the system registry.
+struct TKeyNameLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+        });
+    }
+};
+
 class TFakeRegistry : public IClassesRegistry {
 public:
     bool SetDefaultValue(const std::string& key, const std::string& value) override;
     void DeleteKey(const std::string& key) override;
 
-    std::map<std::string, std::string> Values;
+    std::map<std::string, std::string, TKeyNameLess> Values;
     std::vector<std::string> Writes;   // keys in write order
     std::vector<std::string> Deletes;  // keys in deletion order
     int RefuseAfter = -1;              // writes accepted before every further one is refused

@@ -3,12 +3,14 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "FakeRegistry.h"
 #include "FakeGeneral.h"
 #include "Tarnowick.h"
 #include "opc/ComText.h"
 #include "opc/registration/ClassRegistration.h"
+#include "opc/registration/ComCat.h"
 #include "opc/registration/ComServer.h"
 #include "opc/registration/ConsoleRegistration.h"
 #include "opc/registration/RegDeRegServer.h"
@@ -39,6 +41,14 @@ TEST(StartMode, SwitchesAreWordsAfterSlashOrDashInAnyCase) {
     EXPECT_EQ(ParseStartMode(L"/UnregServer /RegServer"), TStartMode::RegServer);
     EXPECT_EQ(ParseStartMode(L"RegServer"), TStartMode::Normal);
     EXPECT_EQ(ParseStartMode(L"/RegServerX"), TStartMode::Normal);
+    // A switch of our own changes no start mode.
+    EXPECT_EQ(ParseStartMode(L"/StartPolling"), TStartMode::Normal);
+    EXPECT_EQ(ParseStartMode(L"-Embedding /StartPolling"), TStartMode::Embedding);
+    EXPECT_TRUE(HasSwitch(L"/StartPolling", L"StartPolling"));
+    EXPECT_TRUE(HasSwitch(L"-Embedding  -startpolling ", L"StartPolling"));
+    EXPECT_FALSE(HasSwitch(L"StartPolling", L"StartPolling"));
+    EXPECT_FALSE(HasSwitch(L"/StartPollingNow /Start", L"StartPolling"));
+    EXPECT_FALSE(HasSwitch(nullptr, L"StartPolling"));
 }
 
 TEST(ClassRegistration, WritesEveryClassWithTypeLibraryKeysForTheDescribedOnes) {
@@ -103,6 +113,103 @@ TEST(OPCRegistration, WritesProgIdMarkersAndRaisesOnARefusedWrite) {
         EXPECT_STREQ(e.what(), "Error creating system registry entry");
     }
     EXPECT_EQ(refusing.Writes.size(), 2u);  // nothing after the refused write
+}
+
+// Answers Yes to every question.
+class TYesGeneral : public test::TStubGeneral {
+public:
+    int ShowMsg(const std::string&, int, int, int) override { return mrYes; }
+};
+
+// What a client or a server browser does with a ProgID: the CLSID its key names ("" when none).
+std::string ResolvedClsid(const TFakeRegistry& reg, const std::string& progId) {
+    const auto it = reg.Values.find(progId + "\\CLSID");
+    return it == reg.Values.end() ? "" : it->second;
+}
+
+TEST(ProgIdResolution, TheNameDa2AnnouncesAndTheOpcProgIdLeadBackToIt) {
+    const std::string da2 = "{FE4F5263-11D5-4724-95BA-A978983B6369}";
+    // Starts of the exe and the console's buttons, in the orders they happen on a machine.
+    struct TRow {
+        std::vector<std::string> steps;
+        bool opcProgIdResolves;
+    };
+    const TRow rows[] = {
+        {{"start"}, true},
+        {{"Register"}, true},
+        {{"start", "Register"}, true},
+        {{"Register", "start"}, true},
+        {{"start", "Register", "Unregister"}, false},
+        {{"start", "Register", "Unregister", "start"}, true},
+        {{"start", "unregserver"}, false},
+        {{"start", "Register", "unregserver"}, false},
+    };
+    TYesGeneral general;
+    for (const TRow& row : rows) {
+        std::string trace;
+        TFakeRegistry reg;
+        for (const std::string& step : row.steps) {
+            trace += step + " ";
+            if (step == "Register") {
+                RegSerBtnClick(general, reg);
+            } else if (step == "Unregister") {
+                UnRegBtnClick(general, reg);
+            } else {
+                TComServer server(step == "start" ? L"/RegServer" : L"/UnregServer", general);
+                server.SetRegistry(reg);
+                server.Initialize();
+            }
+        }
+        SCOPED_TRACE(trace);
+        const auto announced = reg.Values.find(kDa2Key + "\\ProgID");
+        if (announced != reg.Values.end()) {
+            EXPECT_EQ(ResolvedClsid(reg, announced->second), da2);
+        }
+        EXPECT_EQ(ResolvedClsid(reg, "VelmoraTarnowick.DA2.1") == da2, row.opcProgIdResolves);
+        if (row.steps == std::vector<std::string>{"start", "unregserver"}) {
+            EXPECT_TRUE(reg.Values.empty());
+        }
+    }
+    // The last unregistration took the class entries: give them back to whoever runs next.
+    TFakeRegistry restore;
+    TComServer server(L"/RegServer", general);
+    server.SetRegistry(restore);
+    server.Initialize();
+}
+
+// The category manager of the system is the oracle; the category and class are made up for the test.
+TEST(CategoryCleanup, ACategoryGoesOnlyWithItsLastClass) {
+    const GUID category = {0x5A1E7C3D, 0x2B4F, 0x4E61, {0x9C, 0x0D, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
+    const GUID other = {0x5A1E7C3C, 0x2B4F, 0x4E61, {0x9C, 0x0D, 0x11, 0x22, 0x33, 0x44, 0x55, 0x65}};
+    const CLSID first = {0x5A1E7C3E, 0x2B4F, 0x4E61, {0x9C, 0x0D, 0x11, 0x22, 0x33, 0x44, 0x55, 0x67}};
+    const CLSID second = {0x5A1E7C3F, 0x2B4F, 0x4E61, {0x9C, 0x0D, 0x11, 0x22, 0x33, 0x44, 0x55, 0x68}};
+    const std::wstring categoryKey = L"Component Categories\\" + Widen(GuidText(category));
+    const auto exists = [](const std::wstring& key) {
+        HKEY h;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+        RegCloseKey(h);
+        return true;
+    };
+    const auto categoryExists = [&] { return exists(categoryKey); };
+    const std::wstring firstKey = Widen("CLSID\\" + GuidText(first));
+    ASSERT_EQ(RegisterClassInCategory(first, category, L"Tarnowick test category"), S_OK);
+    ASSERT_EQ(RegisterClassInCategory(second, category, L"Tarnowick test category"), S_OK);
+    ASSERT_EQ(RegisterClassInCategory(first, other, L"Tarnowick other test category"), S_OK);
+    ASSERT_TRUE(categoryExists());
+
+    // A class leaves one category and stays in the other; then it leaves that one too, and the class
+    // key holds nothing more of the categories.
+    EXPECT_EQ(UnregisterClassFromCategory(first, category), S_OK);
+    EXPECT_TRUE(exists(firstKey + L"\\Implemented Categories\\" + Widen(GuidText(other))));
+    EXPECT_EQ(UnregisterClassFromCategory(first, other), S_OK);
+    EXPECT_FALSE(exists(firstKey + L"\\Implemented Categories"));
+    EXPECT_EQ(UnregisterCategoryIfUnused(category), S_FALSE);
+    EXPECT_TRUE(categoryExists());
+    EXPECT_EQ(UnregisterClassFromCategory(second, category), S_OK);
+    EXPECT_EQ(UnregisterCategoryIfUnused(category), S_OK);
+    EXPECT_FALSE(categoryExists());
+    EXPECT_EQ(UnregisterCategoryIfUnused(other), S_OK);
+    for (const CLSID& c : {first, second}) RegDeleteTreeW(HKEY_CLASSES_ROOT, Widen("CLSID\\" + GuidText(c)).c_str());
 }
 
 TEST(ConsoleButtons, RegisterShowsSuccessOrTheErrorInstead) {

@@ -1,4 +1,5 @@
 // opcda-cli [--json] SERVER COMMAND [ARGS] [COMMAND [ARGS]]...
+// opcda-cli [--json] servers
 // SERVER is a ProgID or a CLSID in braces; the server is created with CLSCTX_LOCAL_SERVER. Commands
 // run in order over one connection. Exit code: 0 all succeeded, 1 a command failed, 2 no connection,
 // 64 usage.
@@ -13,6 +14,7 @@
 #include "AddressSpaceCommands.h"
 #include "ItemCommands.h"
 #include "Output.h"
+#include "ServerList.h"
 #include "Session.h"
 #include "ShutdownSink.h"
 #include "SubscribeCommand.h"
@@ -25,6 +27,7 @@ using tw::opcda_cli::TResult;
 
 const char kUsage[] =
     "usage: opcda-cli [--json] [--shutdown-sink[=SECONDS]] SERVER COMMAND [ARGS]...\n"
+    "       opcda-cli [--json] servers    the OPC DA 2.0 servers of this machine: ProgID and CLSID\n"
     "  SERVER     ProgID (e.g. VelmoraTarnowick.DA2.1) or CLSID in braces\n"
     "  status                         server status\n"
     "  groups                         names of the groups of this connection\n"
@@ -95,6 +98,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     int sinkSeconds = -1;  // no sink
     if (!words.empty() && tw::opcda_cli::ParseShutdownSinkOption(words[0], &sinkSeconds)) words.erase(words.begin());
+    if (words.size() == 1 && words[0] == "servers") {
+        if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return Finish(json, "", 2, "COM", {});
+        const TResult listed = tw::opcda_cli::ListServers();
+        CoUninitialize();
+        return Finish(json, "", listed.hr == S_OK ? 0 : 1, "", {listed});
+    }
     std::vector<TCommand> commands;
     if (words.size() < 2 || !ParseCommands({words.begin() + 1, words.end()}, commands)) {
         std::fputs(kUsage, stderr);

@@ -12,5 +12,8 @@ namespace tw::opc {
 // manager cannot be created; what the manager answers is not acted on.
 HRESULT RegisterClassInCategory(REFCLSID clsid, REFGUID catid, const std::wstring& categoryDescription);
 HRESULT UnregisterClassFromCategory(REFCLSID clsid, REFGUID catid);
+// Removes the category itself once no class is listed under it; other servers of the category keep it.
+// S_OK: removed; S_FALSE: still in use.
+HRESULT UnregisterCategoryIfUnused(REFGUID catid);
 
 }  // namespace tw::opc

@@ -9,6 +9,7 @@
 #include "opc/ComText.h"
 #include "opc/Guids.h"
 #include "opc/registration/ClassRegistration.h"
+#include "opc/registration/RegDeRegServer.h"
 #include "opc/server/ServerSlots.h"
 
 namespace tw::opc {
@@ -29,25 +30,25 @@ std::wstring ModulePath() {
 
 }  // namespace
 
-TStartMode ParseStartMode(const wchar_t* commandLine) {
-    bool automation = false, embedding = false, reg = false, unreg = false;
+bool HasSwitch(const wchar_t* commandLine, const wchar_t* name) {
     const std::wstring line = commandLine ? commandLine : L"";
+    const std::wstring wanted = Upper(name ? name : L"");
     size_t i = 0;
     while (i < line.size()) {
         while (i < line.size() && std::iswspace(line[i])) ++i;
         const size_t start = i;
         while (i < line.size() && !std::iswspace(line[i])) ++i;
         if (i - start < 2 || (line[start] != L'/' && line[start] != L'-')) continue;
-        const std::wstring word = Upper(line.substr(start + 1, i - start - 1));
-        automation |= word == L"AUTOMATION";
-        embedding |= word == L"EMBEDDING";
-        reg |= word == L"REGSERVER";
-        unreg |= word == L"UNREGSERVER";
+        if (Upper(line.substr(start + 1, i - start - 1)) == wanted) return true;
     }
-    if (automation) return TStartMode::Automation;
-    if (embedding) return TStartMode::Embedding;
-    if (reg) return TStartMode::RegServer;
-    if (unreg) return TStartMode::UnregServer;
+    return false;
+}
+
+TStartMode ParseStartMode(const wchar_t* commandLine) {
+    if (HasSwitch(commandLine, L"AUTOMATION")) return TStartMode::Automation;
+    if (HasSwitch(commandLine, L"EMBEDDING")) return TStartMode::Embedding;
+    if (HasSwitch(commandLine, L"REGSERVER")) return TStartMode::RegServer;
+    if (HasSwitch(commandLine, L"UNREGSERVER")) return TStartMode::UnregServer;
     return TStartMode::Normal;
 }
 
@@ -68,6 +69,7 @@ bool TComServer::RegisterAll() {
     try {
         RegisterTypeLibrary(exePath_);
         RegisterComClasses(*registry_, exePath_);
+        RegisterOPCProgIdName(kOPCProgId, *registry_);
         return true;
     } catch (const TRegistrationError&) {
         return false;
@@ -76,6 +78,7 @@ bool TComServer::RegisterAll() {
 
 bool TComServer::Initialize() {
     if (mode_ == TStartMode::UnregServer) {
+        UnregisterOPCProgIdName(kOPCProgId, *registry_);
         UnregisterTypeLibrary();
         UnregisterComClasses(*registry_);
         return false;

@@ -14,8 +14,9 @@ namespace tw::opc {
 
 enum class TStartMode { Normal, Automation, Embedding, RegServer, UnregServer };
 
-// Switches are words after "/" or "-", compared without regard to case. AUTOMATION and EMBEDDING
-// win over REGSERVER, which wins over UNREGSERVER.
+// Switches are words after "/" or "-", compared without regard to case.
+bool HasSwitch(const wchar_t* commandLine, const wchar_t* name);
+// AUTOMATION and EMBEDDING win over REGSERVER, which wins over UNREGSERVER.
 TStartMode ParseStartMode(const wchar_t* commandLine);
 
 class TComServer {

@@ -1,6 +1,7 @@
 #include "opc/registration/RegDeRegServer.h"
 
 #include "Tarnowick.h"
+#include "TarnowickVersion.h"
 #include "opc/ComText.h"
 #include "opc/Guids.h"
 #include "opc/registration/ComCat.h"
@@ -14,15 +15,24 @@ namespace {
 
 const char kProgIdDescription[] = "Velmora Tarnowick Data Access Server Version 2.0";
 const char kClassDescription[] = "Velmora Tarnowick OPC Data Access";
-const char kVendorText[] = "2026 Velmora";
+const char kVendorText[] = "2026 " TW_VENDOR;
 
 std::string ServerClassKey() { return "CLSID\\" + GuidText(CLSID_DA2); }
 
 }  // namespace
 
-void RegisterOPCServer(const std::string& progId, IClassesRegistry& registry) {
+void RegisterOPCProgIdName(const std::string& progId, IClassesRegistry& registry) {
     WriteDefaultValue(registry, progId, kProgIdDescription);
     WriteDefaultValue(registry, progId + "\\CLSID", GuidText(CLSID_DA2));
+}
+
+void UnregisterOPCProgIdName(const std::string& progId, IClassesRegistry& registry) {
+    registry.DeleteKey(progId + "\\CLSID");
+    registry.DeleteKey(progId);
+}
+
+void RegisterOPCServer(const std::string& progId, IClassesRegistry& registry) {
+    RegisterOPCProgIdName(progId, registry);
     WriteDefaultValue(registry, progId + "\\OPC", "");
     WriteDefaultValue(registry, progId + "\\OPC\\Vendor", kVendorText);
     WriteDefaultValue(registry, ServerClassKey(), kClassDescription);

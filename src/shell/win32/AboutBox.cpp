@@ -1,5 +1,6 @@
 #include "shell/win32/AboutBox.h"
 
+#include "TarnowickVersion.h"
 #include "run_resource.h"
 #include "shell/win32/IconResource.h"
 #include "ui/win32/ModalDialog.h"
@@ -13,6 +14,7 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
         const int size = GetSystemMetrics(SM_CXICON);
         HICON icon = LoadIcoResource(reinterpret_cast<HINSTANCE>(lp), IDI_TRAY_RUNNING, size, size);
         SendDlgItemMessageW(dialog, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+        SetDlgItemTextA(dialog, IDC_ABOUT_VERSION, "Version " TW_VERSION_TEXT);  // the build's version
         CenterOnOwner(dialog);
         return TRUE;
     }

@@ -1,4 +1,4 @@
-// The about box: "Velmora Tarnowick", "Version 1.0", OK.
+// The about box: "Velmora Tarnowick", "Version 1.0" (the project's version), OK.
 #pragma once
 
 #include <windows.h>

@@ -27,7 +27,7 @@
 
 namespace tw {
 
-int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs) {
+int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs, bool startPolling) {
     TMainWindow window(instance);
     if (!window.CreateWindows()) return 1;
     TSettingsPageView settingsView(window.Page(tstSettings),
@@ -141,6 +141,10 @@ int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs) {
         return false;
     };
     window.Start(form);
+    if (startPolling) {
+        runView.SetStartPollingChecked(true);
+        run.cbxStartPollingClick();
+    }
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (!window.PreTranslate(msg)) {

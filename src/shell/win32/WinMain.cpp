@@ -33,8 +33,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
     {
 #ifdef TW_HAVE_OPC
         tw::opc::TComServer server(commandLine, libs.General());
+        const bool startPolling = tw::opc::HasSwitch(commandLine, tw::kStartPollingSwitch);
 #else
         (void)commandLine;
+        const bool startPolling = false;
 #endif
         libs.LoadSecurity();
 
@@ -44,7 +46,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
             rc = 1;
         } else {
 #ifdef TW_HAVE_OPC
-            if (server.Initialize()) rc = tw::RunMainWindow(instance, libs);
+            if (server.Initialize()) rc = tw::RunMainWindow(instance, libs, startPolling);
             server.Shutdown();
 #else
             rc = tw::RunMainWindow(instance, libs);

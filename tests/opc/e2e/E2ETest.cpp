@@ -118,7 +118,7 @@ TEST_F(EndToEnd, ProxyStubRegistersOnlyWhereNoneIsRegistered) {
     FreeLibrary(ps);
 }
 
-TEST_F(EndToEnd, RegServerWritesTheClassesButNoOpcProgId) {
+TEST_F(EndToEnd, RegServerWritesTheClassesAndTheProgIdNameButNoOpcMarkers) {
     TClassesRootRegistry registry;
     UnregisterOPCServer(kOPCProgId, registry);  // a previous run's console registration
     const auto r = RunProgram(L"\"" + serverPath + L"\" -regserver", 30000);
@@ -131,7 +131,11 @@ TEST_F(EndToEnd, RegServerWritesTheClassesButNoOpcProgId) {
     EXPECT_EQ(DefaultValue(std::wstring(kDa2Key) + L"\\Version"), "2.0");
     EXPECT_EQ(DefaultValue(L"Tarnowick.DA2\\Clsid"), "{FE4F5263-11D5-4724-95BA-A978983B6369}");
     EXPECT_TRUE(KeyExists(L"TypeLib\\{775D096D-0F0F-45FA-8EE1-4C1FD194910B}\\2.0"));
-    EXPECT_FALSE(KeyExists(L"VelmoraTarnowick.DA2.1"));
+    // The OPC ProgID resolves, so clients can name the server; OPC browsers do not list it yet.
+    CLSID byName{};
+    EXPECT_EQ(CLSIDFromProgID(L"VelmoraTarnowick.DA2.1", &byName), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(byName, CLSID_DA2));
+    EXPECT_FALSE(KeyExists(L"VelmoraTarnowick.DA2.1\\OPC"));
     EXPECT_FALSE(IsServerInOpcCategory());
     EXPECT_TRUE(KeyExists(L"TypeLib\\{775D096D-0F0F-45FA-8EE1-4C1FD194910B}\\2.0\\0\\win64"));
 }
@@ -300,6 +304,7 @@ TEST_F(EndToEnd, UnregServerRemovesTheClassEntries) {
     EXPECT_FALSE(r.timedOut);
     EXPECT_FALSE(KeyExists(std::wstring(kDa2Key) + L"\\LocalServer32"));
     EXPECT_FALSE(KeyExists(L"Tarnowick.DA2"));
+    EXPECT_FALSE(KeyExists(L"VelmoraTarnowick.DA2.1\\CLSID"));
     EXPECT_FALSE(KeyExists(L"TypeLib\\{775D096D-0F0F-45FA-8EE1-4C1FD194910B}\\2.0"));
     // Back to the registered state for whoever runs next.
     EXPECT_EQ(RunProgram(L"\"" + serverPath + L"\" /RegServer", 30000).exitCode, 0u);

@@ -1,0 +1,169 @@
+#!/usr/bin/python3
+"""The installer under Wine, in a fresh prefix of its own (never the build's test prefix).
+
+Install silently; the registry then holds the class, the ProgID, the OPC category and, only for the
+interfaces without one, our proxy/stub; opcda-cli finds the server among the OPC DA 2.0 servers. The
+configuration is edited (the demo device, a setting), a second install runs over the running gateway,
+which it closes, and opcda-cli reads a demo value by ProgID from the device through the upgraded gateway. The uninstaller then leaves nothing it
+added, but keeps the configuration. Prints what each phase cost.
+
+Usage: installer_test.py BUILD_DIR INSTALLER VERSION DEMO_PORT"""
+import os
+import shutil
+import signal
+import sqlite3
+import subprocess
+import sys
+import time
+
+from pymodbus.client import ModbusTcpClient
+
+import wineprefix
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PRODUCT_DIR = r"C:\Program Files\Velmora Tarnowick"
+PROG_ID = "VelmoraTarnowick.DA2.1"
+OPC_DA20_CATEGORY = "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"
+IOPCSERVER = "{39C13A4D-011E-11D0-9675-0020AFD8ADB3}"
+IOPCITEMPROPERTIES = "{39C13A72-011E-11D0-9675-0020AFD8ADB3}"
+FOREIGN_PROXY = "{0A0B0C0D-1111-2222-3333-444455556666}"  # another vendor's proxy/stub, already there
+RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+SETPOINT_REGISTER = 4  # the demo device's register that only writes change
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAILED:", what, flush=True)
+
+
+class Phases:
+    def __init__(self):
+        self.last = time.monotonic()
+        self.costs = []
+
+    def done(self, name):
+        now = time.monotonic()
+        self.costs.append((name, now - self.last))
+        self.last = now
+
+
+def device_register(port, number):
+    client = ModbusTcpClient("127.0.0.1", port=port)
+    client.connect()
+    try:
+        return client.read_holding_registers(number - 1, 1, slave=1).registers[0]
+    finally:
+        client.close()
+
+
+def main():
+    if len(sys.argv) != 5:
+        print(__doc__, file=sys.stderr)
+        return 2
+    build, installer, version, port = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3], int(sys.argv[4])
+    check(os.path.basename(installer) == f"TarnowickSetup-{version}.exe", "the installer is named for the version")
+    work = os.path.join(build, "install-test")
+    shutil.rmtree(work, ignore_errors=True)
+    prefix = wineprefix.Prefix(os.path.join(work, "wineprefix"), ROOT, build)
+    phases = Phases()
+    device = subprocess.Popen(["/usr/bin/python3", os.path.join(ROOT, "scripts", "demo-device.py"), str(port)],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    try:
+        check("listening" in device.stdout.readline(), "the demo device listens")
+        prefix.create()
+        phases.done("fresh prefix (wineboot)")
+
+        # Another vendor's proxy/stub already serves one OPC interface: it must stay.
+        prefix.run("reg", "add", rf"HKCR\Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32", "/ve", "/d", FOREIGN_PROXY,
+                   "/f")
+        before = prefix.registry()
+        phases.done("registry before")
+
+        check(prefix.run(installer, "/S").returncode == 0, "silent install succeeds")
+        installed = prefix.unix(PRODUCT_DIR)
+        dist = sorted(os.listdir(os.path.join(build, "dist")))
+        check(sorted(os.listdir(installed)) == sorted(dist + ["Uninstall.exe", "TARNOWICK.GDB", "Tarnowick.ini"]),
+              f"installed exactly the shipped files, the uninstaller and the configuration: {os.listdir(installed)}")
+        cli = PRODUCT_DIR + r"\opcda-cli.exe"
+        listed = prefix.run(cli, "servers")
+        check(listed.returncode == 0 and f"- {PROG_ID} " in listed.stdout,
+              f"a server browser lists the server under its ProgID: {listed.stdout}")
+        phases.done("install, list the servers")
+
+        reg = prefix.registry()
+        clsid = reg.value(rf"HKCR\{PROG_ID}\CLSID")
+        check(clsid is not None and reg.value(rf"HKCR\CLSID\{clsid}\ProgID") is not None, "class and ProgID registered")
+        check(reg.has_key(rf"HKCR\CLSID\{clsid}\Implemented Categories\{OPC_DA20_CATEGORY}"), "in the OPC DA 2.0 category")
+        ours = reg.value(rf"HKCR\Interface\{IOPCSERVER}\ProxyStubClsid32")
+        check(ours is not None and reg.value(rf"HKCR\CLSID\{ours}\InprocServer32") == PRODUCT_DIR + r"\TarnowickPS.dll",
+              "the installed proxy/stub serves IOPCServer")
+        check(reg.value(rf"HKCR\Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32") == FOREIGN_PROXY,
+              "the other proxy/stub is kept")
+        check(reg.value(RUN_KEY, "Velmora Tarnowick") is None, "no run at logon unless chosen")
+        check(len(prefix.start_menu_entries()) == 2, f"two Start-menu entries: {prefix.start_menu_entries()}")
+        phases.done("registry after install")
+
+        # The operator's configuration: the demo device and a setting of the gateway's own.
+        database = os.path.join(installed, "TARNOWICK.GDB")
+        settings = os.path.join(installed, "Tarnowick.ini")
+        subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "scripts", "demo-config.py"), database, str(port)],
+                       check=True, stdout=subprocess.DEVNULL)
+        with open(settings, "a") as f:
+            f.write("Load on Startup=1\n")  # "Hide on Startup", under [System]
+        # The gateway runs (hidden now, as just configured) when the upgrade comes: it must make way.
+        exe = PRODUCT_DIR + r"\Tarnowick.exe"
+        gateway = subprocess.Popen(["wine", exe], env=prefix.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        check(prefix.run(os.path.join(build, "bin", "tw-setup-helper.exe"), "wait", exe, "60").returncode == 0,
+              "the installed gateway runs")
+        check(prefix.run(installer, "/S", "/RUNATLOGON=yes").returncode == 0, "the upgrade succeeds")
+        try:
+            gateway.wait(30)
+        except subprocess.TimeoutExpired:
+            gateway.kill()
+        check(gateway.returncode == 0, f"the upgrade closed the running gateway ({gateway.returncode})")
+        read = prefix.run(cli, PROG_ID, "add-group", "G", "add", "G", "Demo.Setpoint", "read", "G")
+        check(read.returncode == 0 and f"value={device_register(port, SETPOINT_REGISTER)} " in read.stdout,
+              f"the upgraded gateway reads the device's value by ProgID: {read.stdout}")
+        phases.done("edit, upgrade, read a demo value")
+
+        reg = prefix.registry()
+        check(reg.value(RUN_KEY, "Velmora Tarnowick") == PRODUCT_DIR + r"\Tarnowick.exe", "run at logon as chosen")
+        phases.done("registry after upgrade")
+
+        uninstall = prefix.run(PRODUCT_DIR + r"\Uninstall.exe", "/S")
+        prefix.wait_idle()  # the uninstaller works from a copy of itself and returns at once
+        check(uninstall.returncode == 0, "silent uninstall starts")
+        after = prefix.registry()
+        residue = before.added_since(after)
+        check(not residue, "the uninstaller removes every key and value it added:\n  " + "\n  ".join(residue))
+        check(after.value(rf"HKCR\Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32") == FOREIGN_PROXY,
+              "the other proxy/stub is still there")
+        check(sorted(os.listdir(installed)) == ["TARNOWICK.GDB", "Tarnowick.ini"],
+              f"only the configuration stays: {os.listdir(installed)}")
+        check(prefix.start_menu_entries() == [], "no Start-menu entry stays")
+        devices = sqlite3.connect(database).execute("SELECT DESCRIPTION FROM DEVICE").fetchall()
+        check(devices == [("Demo device",)], f"the database keeps its devices: {devices}")
+        with open(settings) as f:
+            kept = f.read()
+        check("Load on Startup=1" in kept and "Load on Windows startup=1" in kept, f"the settings are kept: {kept}")
+        phases.done("uninstall, registry after")
+    finally:
+        device.send_signal(signal.SIGTERM)
+        device.wait(10)
+        prefix.close()
+    for name, seconds in phases.costs:
+        print(f"  {seconds:5.1f} s  {name}")
+    print(f"  {sum(s for _, s in phases.costs):5.1f} s  in all")
+    if failures:
+        print(f"{len(failures)} check(s) failed")
+        return 1
+    shutil.rmtree(work, ignore_errors=True)  # a failed run keeps its prefix for a look
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
