@@ -53,6 +53,10 @@ void TfrmMain::FormShow() {
 bool TfrmMain::FormClose() {
     if (exitConfirmation_ && general_.ShowMsg(kExitConfirmation, mkConfirmation, mbYesCancel, 0) != mrYes)
         return false;
+    // The wait below handles window messages: a pending automatic start or simulation warning must not
+    // start scanning again or hold the close on a message box.
+    view_.DisableTimer(tmrStart);
+    view_.DisableTimer(tmrSimulatedMode);
     Call(hooks_.StopScanning);
     WriteLog("Shutting down OPC server. Please wait...");
     Call(hooks_.RequestClientShutdown);

@@ -133,6 +133,29 @@ TEST_F(MainTest, CloseWaitsForClientsUntilTheyLetGo) {
     EXPECT_FALSE(view.TimerEnabled(tmrOPCServerClosed));
 }
 
+// Closed soon after start, with a client holding on: the close wait handles messages, and neither the
+// automatic start nor the simulation warning may fire inside it.
+TEST_F(MainTest, CloseWaitStartsNothingAndShowsNoWarning) {
+    hooks.HasDevices = [] { return true; };
+    Record(hooks.StartScanning, "start");
+    Record(hooks.StopScanning, "stop");
+    int clients = 1;
+    hooks.CountConnectedClients = [&] { return clients; };
+    general.answers = {mrYes};
+    auto form = Make();
+    form->FormCreate();
+    view.EnableTimer(tmrSimulatedMode, 3000);  // armed by a Start just before
+    view.onProcessMessages = [&] {
+        // What the message loop would deliver now: every timer still armed ticks.
+        if (view.TimerEnabled(tmrStart)) form->TimerTick(tmrStart);
+        EXPECT_FALSE(view.TimerEnabled(tmrSimulatedMode));
+        clients = 0;
+    };
+    steps.clear();
+    EXPECT_TRUE(form->FormClose());
+    EXPECT_EQ(steps, std::vector<std::string>{"stop"});
+}
+
 TEST_F(MainTest, CloseWaitEndsWhenTheTimerTicksEvenIfAClientHolds) {
     hooks.CountConnectedClients = [] { return 1; };
     int polls = 0;
