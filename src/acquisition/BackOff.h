@@ -10,12 +10,13 @@ namespace tw {
 using TScanClock = std::chrono::steady_clock;
 
 // The first retry comes 250 ms after the failure; every retry that fails again makes the next wait
-// 1.5 times as long, up to 2 s. So a device that comes back is tried again within 2 s (plus a connect
-// time-out when its host did not answer at all), while a dead one costs one attempt every 2 s.
+// 1.5 times as long, up to 1 s. So a device that comes back is tried again within 1 s (within 1 s
+// plus one connect time-out when its host did not answer at all), while a dead one costs one attempt
+// a second, or one per time-out and a second when each attempt waits out a time-out.
 class TDeviceBackOff {
 public:
     static constexpr auto FirstWait = std::chrono::milliseconds(250);
-    static constexpr auto LongestWait = std::chrono::milliseconds(2000);
+    static constexpr auto LongestWait = std::chrono::milliseconds(1000);
 
     // A connection failed (connect refused or timed out, no answer in time): wait before the next try.
     void Failed(TScanClock::time_point now);

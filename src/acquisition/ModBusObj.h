@@ -75,9 +75,6 @@ public:
     // Poll thread only: reads register i through PollClient into its data point. A failed read keeps
     // the value last obtained and marks it BAD: comm failure, or config error for an exception answer.
     void ScanRegister(int index);
-    // Poll thread only: one pass over the read plan that Start made. A lost connection ends the pass:
-    // the points not read yet are marked comm failure at once, and the device enters its back-off.
-    void ScanPass(const TBMDExecuteThread& worker);
     // On demand, under Lock, through ReadClient: reads register i into its data point, as a scan read
     // does, and returns the point's value. During a back-off it only marks the point comm failure.
     uint16_t ReadRegisterNow(int index);
@@ -88,6 +85,9 @@ public:
 
 private:
     void ScanLoop(TBMDExecuteThread& worker);
+    // One pass over the read plan that Start made. A lost connection ends the pass: the points not
+    // read yet are marked comm failure at once, and the device enters its back-off.
+    void ScanPass(const TBMDExecuteThread& worker);
     // Reads unit u of the plan; a block that fails but for a lost connection is read register by register.
     TExchange ScanUnit(std::size_t u, const TBMDExecuteThread& worker);
     // One read of count values from number on through client, each stored in the points of its
@@ -103,7 +103,8 @@ private:
     bool FailFast();
     bool ValidIndex(int index) const { return index >= 0 && static_cast<std::size_t>(index) < Registers.size(); }
 
-    std::vector<TReadUnit> Plan;  // made by Start; the poll thread's while running
+    // Made by Start, read by the poll thread while it runs (the destructor ends it before these go).
+    std::vector<TReadUnit> Plan;
     std::vector<TScanClock::time_point> SingleUntil;  // per unit of Plan: read register by register until then
 };
 

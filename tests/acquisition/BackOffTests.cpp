@@ -52,16 +52,17 @@ TEST_F(FailingDevice, IsTriedNowAndThenAndNoticedWhenBack) {
             for (; seen < now; ++seen) attemptsAt.push_back(ms);
         }
         EXPECT_TRUE(AllHold(kQualityCommFailure));
-        // Without a pause every step would see a pass of requests; with one, an attempt at least
-        // every two seconds, soon after the failure at first and less often later.
-        ASSERT_GE(attemptsAt.size(), 5u);
-        EXPECT_LE(attemptsAt.size(), 12u);
+        // Without a pause every step would see a pass of requests; with one, an attempt soon after
+        // the failure, then less often, yet never less often than the longest wait.
+        const int longest = static_cast<int>(std::chrono::milliseconds(TDeviceBackOff::LongestWait).count());
+        ASSERT_GE(attemptsAt.size(), static_cast<std::size_t>(10000 / longest));
+        EXPECT_LE(attemptsAt.size(), 20u);
         EXPECT_LE(attemptsAt[0], 500);
-        for (std::size_t i = 1; i < attemptsAt.size(); ++i) EXPECT_LE(attemptsAt[i] - attemptsAt[i - 1], 2050);
+        for (std::size_t i = 1; i < attemptsAt.size(); ++i) EXPECT_LE(attemptsAt[i] - attemptsAt[i - 1], longest + 50);
         EXPECT_GT(attemptsAt.back() - attemptsAt[attemptsAt.size() - 2], attemptsAt[0]);
 
         peer.SetMode(TFakeDevice::Answering);
-        clock.Advance(2s);
+        clock.Advance(TDeviceBackOff::LongestWait);
         EXPECT_TRUE(WaitUntil([] { return AllHold(kQualityGood); })) << "the device came back unnoticed";
         EXPECT_EQ(device.CommState.load(), TCommState::Answering);
         device.Stop();
