@@ -51,6 +51,7 @@
 #define IDC_DS_PORT 1303
 #define IDC_DS_UNITID 1304
 #define IDC_DS_DISABLED 1305
+#define IDC_DS_BLOCKREADS 1306
 
 // "Register Setting"
 #define IDD_IOSETTING 1400

@@ -58,6 +58,38 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+// Columns added after the tables above were first shipped, to new and old files alike. Each is nullable,
+// NULL meaning what earlier versions did; those read rows by field name and insert without these
+// fields, so they keep working on a file that has them.
+struct TAddedColumn {
+    const char* table;
+    const char* column;
+    const char* definition;
+};
+const TAddedColumn kAddedColumns[] = {
+    {"DEVICE", "BLOCK_READS", "ALTER TABLE DEVICE ADD COLUMN BLOCK_READS INTEGER"},
+};
+
+bool HasColumn(sqlite3* db, const std::string& table, const std::string& column) {
+    sqlite3_stmt* stmt = nullptr;
+    const std::string sql = "PRAGMA table_info(" + table + ")";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) return false;
+    bool found = false;
+    while (!found && sqlite3_step(stmt) == SQLITE_ROW) {
+        const unsigned char* name = sqlite3_column_text(stmt, 1);
+        found = name != nullptr && column == reinterpret_cast<const char*>(name);
+    }
+    sqlite3_finalize(stmt);
+    return found;
+}
+
+// A file that cannot take a column (read-only, say) still opens: the program then reads the
+// column's absence as NULL, and only saving a device fails.
+void AddMissingColumns(sqlite3* db) {
+    for (const TAddedColumn& added : kAddedColumns)
+        if (!HasColumn(db, added.table, added.column)) sqlite3_exec(db, added.definition, nullptr, nullptr, nullptr);
+}
+
 TCell ReadCell(sqlite3_stmt* stmt, int column) {
     TCell cell;
     switch (sqlite3_column_type(stmt, column)) {
@@ -100,6 +132,7 @@ std::unique_ptr<TSqliteDatabase> TSqliteDatabase::Open(const std::string& path) 
         sqlite3_free(error);
         throw tw::EDatabaseError(message);
     }
+    AddMissingColumns(db);
     return result;
 }
 

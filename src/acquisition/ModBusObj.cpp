@@ -25,22 +25,35 @@ void Configure(TIdModBusClient& client) {
     client.RegNumber = 0;
 }
 
-// Runs one exchange with a device; one that raises leaves its client closed. True when it raised.
-template <typename Exchange>
-bool Raised(TIdModBusClient& client, Exchange exchange) {
-    try {
-        exchange();
-        return false;
-    } catch (...) {
-        client.Disconnect();
-        return true;
+// Runs one exchange with a device and says how it went; one that raises leaves its client closed.
+template <typename Request>
+TExchange Exchange(TIdModBusClient& client, Request request) {
+    for (bool retried = false;; retried = true) {
+        const bool wasOpen = client.Connected();
+        bool ok = false;
+        try {
+            ok = request();
+        } catch (...) {
+            client.Disconnect();
+            // A connection the device closed while it lay idle fails on first use: that says nothing
+            // about the device, so the exchange is tried once more on a fresh connection.
+            if (wasOpen && !retried) continue;
+            return TExchange::Lost;
+        }
+        if (ok) return TExchange::Answered;
+        if (client.LastOutcome == TModbusOutcome::Exception) return TExchange::Refused;
+        // The client hangs up after a time-out or an answer it could not frame: the next request
+        // would need a new connection anyway.
+        return client.Connected() ? TExchange::Failed : TExchange::Lost;
     }
 }
 
 // The quality a failed exchange leaves: the device refused the request, or it did not answer.
-uint16_t FailedQuality(const TIdModBusClient& client, bool raised) {
-    return !raised && client.LastOutcome == TModbusOutcome::Exception ? kQualityConfigError : kQualityCommFailure;
+uint16_t FailedQuality(TExchange outcome) {
+    return outcome == TExchange::Refused ? kQualityConfigError : kQualityCommFailure;
 }
+
+bool Reached(TExchange outcome) { return outcome == TExchange::Answered || outcome == TExchange::Refused; }
 
 // What a register or coil holds after value was written to it: a coil is on (1) for any value but 0.
 uint16_t HeldValue(const TIOPointObj& point, uint16_t value) {
@@ -80,6 +93,11 @@ bool TModBusObj::Start() {
         Simulated = true;
     }
     ReadClient.Disconnect();  // the clients connect again on first use
+    BackOff.Clear();
+    if (!PollThread.HasWorker()) {  // a running worker keeps the plan it reads
+        Plan = PlanReads(Registers, BlockReads);
+        SingleUntil.assign(Plan.size(), TScanClock::time_point{});
+    }
     if (Simulated) {
         // Whatever the points hold did not come from the device in this run; a value set by hand stays.
         for (const TIOPointObj& point : Registers)
@@ -106,49 +124,106 @@ void TModBusObj::ScanLoop(TBMDExecuteThread& worker) {
     for (;;) {
         std::this_thread::sleep_for(ScanPause);
         if (worker.Terminated()) break;
-        if (PollingSwitch.load(std::memory_order_relaxed)) {
-            // Looking at the flag before every register bounds Stop by one request, not a whole pass.
-            for (int i = 0; i < static_cast<int>(Registers.size()) && !worker.Terminated(); ++i) ScanRegister(i);
-        }
+        // During a back-off the loop keeps turning every few milliseconds, so Stop never waits for it.
+        if (PollingSwitch.load(std::memory_order_relaxed) && BackOff.MayTry(Clock())) ScanPass(worker);
         std::this_thread::sleep_for(ScanPause);
     }
     Running.store(false, std::memory_order_release);
 }
 
-bool TModBusObj::ReadIntoPoint(TIdModBusClient& client, const TIOPointObj& point, uint16_t& value) {
-    value = 0;
-    bool ok = false;
-    const auto number = static_cast<uint16_t>(point.RegisterNo);
-    const bool raised = Raised(client, [&] {
-        ok = point.RegisterType == 0 ? client.ReadRegisterValue(number, value) : client.ReadCoilValue(number, value);
-    });
-    if (ok) {
-        DataPoints.Store(point.TagIndex, value, kQualityGood);
-    } else if (TRealDataPoint* p = DataPoints.Find(point.TagIndex)) {
-        p->SetQuality(FailedQuality(client, raised));
-        value = p->Value();
+void TModBusObj::ScanPass(const TBMDExecuteThread& worker) {
+    // Looking at the flag before every request bounds Stop by one request, not a whole pass.
+    for (std::size_t u = 0; u < Plan.size() && !worker.Terminated() && !Simulated; ++u) {
+        if (ScanUnit(u, worker) != TExchange::Lost) continue;
+        // Every further request would wait out its own time-out: the rest of the pass fails at once.
+        for (std::size_t rest = u; rest < Plan.size(); ++rest) MarkPoints(Plan[rest], kQualityCommFailure);
+        return;
     }
-    const bool answered = ok || (!raised && client.LastOutcome == TModbusOutcome::Exception);
-    NoteAnswer(answered);
-    return answered;
+}
+
+TExchange TModBusObj::ScanUnit(std::size_t u, const TBMDExecuteThread& worker) {
+    const TReadUnit& unit = Plan[u];
+    const bool asBlock = unit.Count == 1 || Clock() >= SingleUntil[u];
+    if (asBlock) {
+        const TExchange outcome =
+            ReadInto(PollClient, unit.Coil, unit.Number, unit.Count, unit.Members.data(), unit.Members.size());
+        if (outcome == TExchange::Answered || outcome == TExchange::Lost || unit.Count == 1) return outcome;
+        // Refused or answered short: some of these numbers may not exist on the device. One at a time
+        // for a while, so that those that do exist are read.
+        SingleUntil[u] = Clock() + SingleReadsFor;
+    }
+    TExchange last = TExchange::Answered;
+    for (const TReadMember& member : unit.Members) {
+        if (worker.Terminated()) break;
+        last = ReadRegisterInto(PollClient, member.Register);
+        if (last == TExchange::Lost) break;
+    }
+    return last;
+}
+
+TExchange TModBusObj::ReadInto(TIdModBusClient& client, bool coil, uint16_t number, uint16_t count,
+                               const TReadMember* members, std::size_t memberCount, uint16_t* first) {
+    uint16_t values[TIdModBusClient::MaxCoilRead];
+    const TExchange outcome = Exchange(client, [&] {
+        return coil ? client.ReadCoilBlock(number, count, values) : client.ReadRegisterBlock(number, count, values);
+    });
+    for (std::size_t m = 0; m < memberCount; ++m) {
+        const int32_t tag = Registers[static_cast<std::size_t>(members[m].Register)].TagIndex;
+        if (outcome == TExchange::Answered)
+            DataPoints.Store(tag, values[members[m].Offset], kQualityGood);
+        else
+            DataPoints.SetQuality(tag, FailedQuality(outcome));
+    }
+    if (first && outcome == TExchange::Answered) *first = values[0];
+    Note(outcome);
+    return outcome;
+}
+
+TExchange TModBusObj::ReadRegisterInto(TIdModBusClient& client, int index, uint16_t* value) {
+    const TIOPointObj& point = Registers[static_cast<std::size_t>(index)];
+    const TReadMember member{index, 0};
+    return ReadInto(client, point.RegisterType != 0, static_cast<uint16_t>(point.RegisterNo), 1, &member, 1, value);
+}
+
+void TModBusObj::MarkPoints(const TReadUnit& unit, uint16_t quality) const {
+    for (const TReadMember& member : unit.Members)
+        DataPoints.SetQuality(Registers[static_cast<std::size_t>(member.Register)].TagIndex, quality);
+}
+
+void TModBusObj::Note(TExchange outcome) {
+    CommState.store(Reached(outcome) ? TCommState::Answering : TCommState::Failing, std::memory_order_relaxed);
+    if (outcome == TExchange::Lost)
+        BackOff.Failed(Clock());
+    else
+        BackOff.Succeeded();
+}
+
+bool TModBusObj::FailFast() {
+    // With the polling switch on, the poll thread's retries notice the device's return; with it off
+    // nobody retries, so an on-demand access may once the wait is over.
+    return BackOff.Active() && (PollingSwitch.load(std::memory_order_relaxed) || !BackOff.MayTry(Clock()));
 }
 
 void TModBusObj::ScanRegister(int index) {
     if (Simulated || !ValidIndex(index)) return;
-    uint16_t value;
-    ReadIntoPoint(PollClient, Registers[static_cast<std::size_t>(index)], value);
+    ReadRegisterInto(PollClient, index);
 }
 
 uint16_t TModBusObj::ReadRegisterNow(int index) {
     if (Simulated || !ValidIndex(index)) return 0;
-    const TIOPointObj& point = Registers[static_cast<std::size_t>(index)];
-    uint16_t value;
-    bool answered;
+    const int32_t tag = Registers[static_cast<std::size_t>(index)].TagIndex;
+    const TRealDataPoint* point = DataPoints.Find(tag);
+    uint16_t value = point ? point->Value() : 0;  // what a failed read hands back: the last value
+    TExchange outcome = TExchange::Lost;
     {
         std::lock_guard<std::mutex> guard(Lock);
-        answered = ReadIntoPoint(ReadClient, point, value);
+        if (FailFast())
+            DataPoints.SetQuality(tag, kQualityCommFailure);
+        else
+            outcome = ReadRegisterInto(ReadClient, index, &value);
     }
-    if (answered) std::this_thread::sleep_for(OnDemandPause);
+    if (outcome != TExchange::Lost) std::this_thread::sleep_for(OnDemandPause);
+    if (outcome != TExchange::Answered && point) value = point->Value();
     return value;
 }
 
@@ -160,28 +235,25 @@ TWriteResult TModBusObj::WriteRegisterValue(int index, uint16_t value) {
         return TWriteResult::Simulated;
     }
     const auto number = static_cast<uint16_t>(point.RegisterNo);
-    bool ok = false;
-    bool raised;
+    TExchange outcome = TExchange::Lost;
     {
         std::lock_guard<std::mutex> guard(Lock);
-        raised = Raised(WriteClient, [&] {
-            ok = point.RegisterType == 0 ? WriteClient.WriteSingleRegister(number, value)
-                                         : WriteClient.WriteSingleCoil(number, value);
-        });
+        if (!FailFast()) {
+            outcome = Exchange(WriteClient, [&] {
+                return point.RegisterType == 0 ? WriteClient.WriteSingleRegister(number, value)
+                                               : WriteClient.WriteSingleCoil(number, value);
+            });
+            Note(outcome);
+        }
     }
-    if (!raised) std::this_thread::sleep_for(OnDemandPause);
-    if (ok) {
+    if (outcome != TExchange::Lost) std::this_thread::sleep_for(OnDemandPause);
+    switch (outcome) {
+    case TExchange::Answered:
         DataPoints.Store(point.TagIndex, HeldValue(point, value), kQualityGood);
-        NoteAnswer(true);
         return TWriteResult::Written;
+    case TExchange::Refused: return TWriteResult::Refused;  // the device is there; the point keeps what it holds
+    default: DataPoints.SetQuality(point.TagIndex, kQualityCommFailure); return TWriteResult::Failed;
     }
-    if (!raised && WriteClient.LastOutcome == TModbusOutcome::Exception) {
-        NoteAnswer(true);  // the device is there; the point keeps what the device holds
-        return TWriteResult::Refused;
-    }
-    DataPoints.SetQuality(point.TagIndex, kQualityCommFailure);
-    NoteAnswer(false);
-    return TWriteResult::Failed;
 }
 
 }  // namespace tw

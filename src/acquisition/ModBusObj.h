@@ -1,12 +1,15 @@
 // The run-time object of one enabled Modbus TCP device: its registers, three connections and poll thread.
 #pragma once
 
+#include "acquisition/BackOff.h"
 #include "acquisition/BMDThread.h"
 #include "acquisition/IOPointObj.h"
+#include "acquisition/ReadPlan.h"
 #include "modbus/IdModBusClient.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,11 +23,17 @@ enum class TWriteResult { Written, Simulated, Refused, Failed };
 // Whether a device answers, as its reads and writes last found it: the event log reports the changes.
 enum class TCommState : int { Unknown, Answering, Failing };
 
+// How one exchange with a device went: answered; refused with an exception answer; failed with a
+// useless answer on a connection that stays open; or lost: no connection, or no answer in time.
+enum class TExchange { Answered, Refused, Failed, Lost };
+
 class TModBusObj {
 public:
     std::string Description;
     std::atomic<bool> Simulated{false};  // set when Start cannot reach the device; never cleared
     std::vector<TIOPointObj> Registers;  // configuration order; index = register index
+    // Read runs of consecutive registers with one request each (set while stopped; off: one per register).
+    bool BlockReads = false;
     // Separate connections so that no client is ever used by two threads: ReadClient and WriteClient
     // under Lock for on-demand access, PollClient by the poll thread alone.
     TIdModBusClient ReadClient;
@@ -34,6 +43,15 @@ public:
     // Written by whichever thread talked to the device last; read by the main thread's log check.
     std::atomic<TCommState> CommState{TCommState::Unknown};
     TCommState LoggedCommState = TCommState::Unknown;  // main thread only
+    // After a lost connection the device is left alone for a while: the poll thread's retry is what
+    // notices it is back; on-demand reads and writes fail at once meanwhile (with the polling switch
+    // off nobody else retries, so one of them may then try once the wait is over).
+    TDeviceBackOff BackOff;
+    // A block the device refused, or answered short, is read one register at a time for this long
+    // before it is tried as a block again.
+    static constexpr auto SingleReadsFor = std::chrono::seconds(60);
+    // The time the back-off and the block memory go by; tests drive their own. Set while stopped.
+    std::function<TScanClock::time_point()> Clock = [] { return TScanClock::now(); };
     TBMDThread PollThread;             // declared after what its worker uses, so it ends first
     std::mutex Lock;
 
@@ -58,22 +76,36 @@ public:
     // the value last obtained and marks it BAD: comm failure, or config error for an exception answer.
     void ScanRegister(int index);
     // On demand, under Lock, through ReadClient: reads register i into its data point, as a scan read
-    // does, and returns the point's value.
+    // does, and returns the point's value. During a back-off it only marks the point comm failure.
     uint16_t ReadRegisterNow(int index);
     // On demand, under Lock, through WriteClient. The data point takes the value only when the device
     // took it (GOOD), or when the device is simulated (GOOD local override); a transport failure marks
-    // the point's last value as a comm failure.
+    // the point's last value as a comm failure. During a back-off nothing is sent: Failed at once.
     TWriteResult WriteRegisterValue(int index, uint16_t value);
 
 private:
     void ScanLoop(TBMDExecuteThread& worker);
-    // Reads register i through client into its data point. value is what was read, or the point's
-    // value when the read failed; false when the device did not answer.
-    bool ReadIntoPoint(TIdModBusClient& client, const TIOPointObj& point, uint16_t& value);
-    void NoteAnswer(bool answered) {
-        CommState.store(answered ? TCommState::Answering : TCommState::Failing, std::memory_order_relaxed);
-    }
+    // One pass over the read plan that Start made. A lost connection ends the pass: the points not
+    // read yet are marked comm failure at once, and the device enters its back-off.
+    void ScanPass(const TBMDExecuteThread& worker);
+    // Reads unit u of the plan; a block that fails but for a lost connection is read register by register.
+    TExchange ScanUnit(std::size_t u, const TBMDExecuteThread& worker);
+    // One read of count values from number on through client, each stored in the points of its
+    // members; a failure keeps their values and marks them with its quality. first, when given,
+    // receives the first value read (untouched unless answered).
+    TExchange ReadInto(TIdModBusClient& client, bool coil, uint16_t number, uint16_t count,
+                       const TReadMember* members, std::size_t memberCount, uint16_t* first = nullptr);
+    TExchange ReadRegisterInto(TIdModBusClient& client, int index, uint16_t* value = nullptr);
+    void MarkPoints(const TReadUnit& unit, uint16_t quality) const;
+    // What an exchange tells about the device, for the event log and the back-off.
+    void Note(TExchange outcome);
+    // On-demand access finds the device in its back-off: it fails without a request.
+    bool FailFast();
     bool ValidIndex(int index) const { return index >= 0 && static_cast<std::size_t>(index) < Registers.size(); }
+
+    // Made by Start, read by the poll thread while it runs (the destructor ends it before these go).
+    std::vector<TReadUnit> Plan;
+    std::vector<TScanClock::time_point> SingleUntil;  // per unit of Plan: read register by register until then
 };
 
 }  // namespace tw

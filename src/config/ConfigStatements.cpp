@@ -9,14 +9,23 @@ constexpr char kDeviceTable[] = "DEVICE";
 constexpr char kRegisterTable[] = "I_O_SETTING";
 
 std::string IdCondition(int64_t id) { return "ID = " + std::to_string(id); }
-}  // namespace
 
-bool RowDisabled(const TRecordSet& row) {
-    const std::string text = row.FieldAsString(fld::DISABLED);
+bool IsOne(const std::string& text) {
     const char* begin = text.c_str();
     char* end = nullptr;
     const long value = std::strtol(begin, &end, 10);
     return end != begin && value == 1;
+}
+}  // namespace
+
+bool RowDisabled(const TRecordSet& row) { return IsOne(row.FieldAsString(fld::DISABLED)); }
+
+bool RowBlockReads(const TRecordSet& row) {
+    try {
+        return IsOne(row.FieldAsString(fld::BLOCK_READS));
+    } catch (const EDatabaseError&) {
+        return false;  // no such field
+    }
 }
 
 std::string SqlQuoted(const std::string& text) {
@@ -54,7 +63,7 @@ std::string SqlUpdateDevice(int64_t deviceId, const TDeviceFields& f) {
     return "UPDATE DEVICE SET DESCRIPTION = " + SqlQuoted(f.Description) +
            ", IP_ADDRESS = " + SqlQuoted(f.IpAddress) + ", PORT = " + SqlQuoted(f.Port) +
            ", UNIT_ID = " + SqlQuoted(f.UnitId) + ", DISABLED = " + (f.Disabled ? "1" : "0") +
-           " WHERE " + IdCondition(deviceId);
+           ", BLOCK_READS = " + (f.BlockReads ? "1" : "0") + " WHERE " + IdCondition(deviceId);
 }
 
 std::unique_ptr<TRecordSet> TConfigDatabase::Devices() { return db_.QueryRecords(Conn(), SqlSelectDevices(), true); }
@@ -90,8 +99,11 @@ int TConfigDatabase::InsertRegister(int64_t deviceId, const TRegisterFields& f) 
 
 int TConfigDatabase::InsertDevice(const TDeviceFields& f) {
     return db_.InsertRecord(Conn(), kDeviceTable,
-                            {fld::DESCRIPTION, fld::IP_ADDRESS, fld::PORT, fld::UNIT_ID, fld::DISABLED},
-                            {f.Description, f.IpAddress, f.Port, f.UnitId, f.Disabled ? "1" : "0"}, true);
+                            {fld::DESCRIPTION, fld::IP_ADDRESS, fld::PORT, fld::UNIT_ID, fld::DISABLED,
+                             fld::BLOCK_READS},
+                            {f.Description, f.IpAddress, f.Port, f.UnitId, f.Disabled ? "1" : "0",
+                             f.BlockReads ? "1" : "0"},
+                            true);
 }
 
 int TConfigDatabase::UpdateRegister(int64_t registerId, const TRegisterFields& f) {

@@ -20,6 +20,9 @@ inline constexpr char IP_ADDRESS[] = "IP_ADDRESS";
 inline constexpr char PORT[] = "PORT";
 inline constexpr char UNIT_ID[] = "UNIT_ID";
 inline constexpr char DISABLED[] = "DISABLED";
+// Nullable, added to databases of earlier versions when missing: NULL (or 0) reads one register per
+// request, 1 reads runs of consecutive registers in one request.
+inline constexpr char BLOCK_READS[] = "BLOCK_READS";
 inline constexpr char DEVICE_ID[] = "DEVICE_ID";
 inline constexpr char REGISTER_NO[] = "REGISTER_NO";
 inline constexpr char REGISTER_TYPE[] = "REGISTER_TYPE";
@@ -34,6 +37,7 @@ struct TDeviceFields {
     std::string Port;
     std::string UnitId;
     bool Disabled = false;
+    bool BlockReads = false;
 };
 
 // A register as typed in the register dialog; RegisterType is the list position (0 Register, 1 Coil).
@@ -47,6 +51,9 @@ struct TRegisterFields {
 // DISABLED of the current DEVICE row counts as set only when it reads as the number 1: 0, 2, empty
 // text or NULL leave the device enabled.
 bool RowDisabled(const TRecordSet& row);
+// BLOCK_READS of the current DEVICE row likewise; a row without the field (a database no version of
+// ours with block reads has opened) reads as off.
+bool RowBlockReads(const TRecordSet& row);
 
 // 'text' with every quote doubled.
 std::string SqlQuoted(const std::string& text);

@@ -16,7 +16,9 @@ class TfrmDeviceSetting {
 public:
     explicit TfrmDeviceSetting(IGeneral& general);
 
-    TDeviceFields Fields;  // "Description:", "IP Address:" (dotted), "Port:", "Unit ID:", "Disabled"
+    // "Description:", "IP Address:" (dotted), "Port:", "Unit ID:", "Disabled", "Block reads" (consecutive
+    // registers of one kind read with one request)
+    TDeviceFields Fields;
     int64_t DeviceId = 0;  // the device being edited
 
     // true: the dialog closes with OK; false: it stays open after the warning.

@@ -45,6 +45,7 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
     const std::string host = row.FieldAsString(fld::IP_ADDRESS);
     const auto port = static_cast<int32_t>(row.FieldAsInteger(fld::PORT));
     const auto unitId = static_cast<uint8_t>(row.FieldAsInteger(fld::UNIT_ID));
+    const bool blockReads = RowBlockReads(row);
 
     std::vector<TIOPointObj> registers;
     std::unique_ptr<TRecordSet> regs = db_.Registers(id);
@@ -60,6 +61,7 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
     TModBusObj& device = devices_.Add(id);
     device.Description = description;
     device.SetConnection(host, port, unitId);
+    device.BlockReads = blockReads;
     device.ClearRegisters();
     for (TIOPointObj& point : registers)
         device.Registers[static_cast<std::size_t>(device.AddRegister())] = std::move(point);

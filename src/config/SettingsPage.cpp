@@ -199,7 +199,8 @@ void TSettingsPage::btnEditDeviceClick() {
             if (row->Eof()) return;  // deleted meanwhile: the refresh below drops its entry
             dialog.DeviceId = row->FieldAsInteger(fld::ID);
             dialog.Fields = {row->FieldAsString(fld::DESCRIPTION), row->FieldAsString(fld::IP_ADDRESS),
-                             row->FieldAsString(fld::PORT), row->FieldAsString(fld::UNIT_ID), RowDisabled(*row)};
+                             row->FieldAsString(fld::PORT), row->FieldAsString(fld::UNIT_ID), RowDisabled(*row),
+                             RowBlockReads(*row)};
         }
         if (!dialogs_.ShowDeviceSetting(dialog)) return;
         Outcome(db_.UpdateDevice(dialog.DeviceId, dialog.Fields), "Device Settings updated!", kErrorSavingDevice);

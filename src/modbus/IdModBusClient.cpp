@@ -19,9 +19,9 @@ std::array<uint8_t, 12> BuildRequest(const TIdModBusClient& client) {
     uint16_t word;
     switch (client.ModBusFunction) {
     case 1:
-    case 2: word = std::min<uint16_t>(client.BlockLength, 250); break;
+    case 2: word = std::min(client.BlockLength, TIdModBusClient::MaxCoilRead); break;
     case 3:
-    case 4: word = std::min<uint16_t>(client.BlockLength, 125); break;
+    case 4: word = std::min(client.BlockLength, TIdModBusClient::MaxRegisterRead); break;
     case 5: word = client.DataBuffer[0] != 0 ? 0xFF00 : 0x0000; break;
     case 6: word = client.DataBuffer[0]; break;
     default: word = client.BlockLength; break;
@@ -139,11 +139,16 @@ bool TIdModBusClient::Unpack(const uint8_t* answer, int size) {
     const int byteCount = answer[HeaderSize + 1];
     if (HeaderSize + 2 + byteCount > size) return false;  // shorter than it claims
     const uint8_t* data = answer + HeaderSize + 2;
-    if (function <= 2) {
-        const int count = std::min(8 * byteCount, 250);
+    const bool coils = function <= 2;
+    const int asked = std::min(BlockLength, coils ? MaxCoilRead : MaxRegisterRead);
+    // Fewer values than asked for would leave the missing ones as zeros that look read.
+    const int carried = coils ? 8 * byteCount : byteCount / 2;
+    if (carried < asked) return false;
+    if (coils) {
+        const int count = std::min<int>(carried, MaxCoilRead);
         for (int i = 0; i < count; ++i) DataBuffer[i] = (data[i / 8] >> (i % 8)) & 1;
     } else {
-        const int count = std::min(byteCount / 2, 125);
+        const int count = std::min<int>(carried, MaxRegisterRead);
         for (int i = 0; i < count; ++i) DataBuffer[i] = GetWord(data + 2 * i);
     }
     return true;

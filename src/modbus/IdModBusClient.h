@@ -15,7 +15,10 @@ enum class TModbusOutcome : uint8_t { Answered, Exception, NoAnswer };
 
 class TIdModBusClient {
 public:
-    static constexpr int DataBufferWords = 256;
+    // The most one read may ask for, as Modbus allows: 125 registers (250 data bytes) or 2,000 coils.
+    static constexpr uint16_t MaxRegisterRead = 125;
+    static constexpr uint16_t MaxCoilRead = 2000;
+    static constexpr int DataBufferWords = MaxCoilRead;
     static constexpr int AnswerBufferSize = 266;  // 7-byte header, function code, 258 further bytes
 
     // Properties: the settings of the connection and of the next request.
@@ -42,8 +45,8 @@ public:
     // True while the socket is open; a close by the peer is noticed only by the next transaction.
     bool Connected() const { return Socket.IsOpen(); }
 
-    // Reads and writes: true on success. A failed read hands back zeros. Transport failures raise
-    // ESocketError after disconnecting.
+    // Reads and writes: true on success. A failed read hands back zeros, and so does an answer that
+    // carries fewer values than were asked for. Transport failures raise ESocketError after disconnecting.
     bool ReadRegisterValue(uint16_t regNo, uint16_t& value);
     bool ReadRegisterBlock(uint16_t regNo, uint16_t count, uint16_t* values);
     bool ReadCoilValue(uint16_t coilNo, uint16_t& value);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -35,12 +36,57 @@ inline int AddPoint(TModBusObj& device, int registerNo, int registerType = 0) {
     return r;
 }
 
+inline TPointSample Point(int index) { return DataPoints[static_cast<std::size_t>(index)].Sample(); }
+inline bool Holds(int index, uint16_t value, uint16_t quality) {
+    const TPointSample p = Point(index);
+    return p.Value == value && p.Quality == quality;
+}
+
+// The device's time, moved by the test alone. Give it to a device before Start; it must outlive the
+// device's poll thread.
+class TFakeClock {
+public:
+    void DriveDevice(TModBusObj& device) {
+        device.Clock = [this] {
+            Looks.fetch_add(1);
+            return TScanClock::time_point(std::chrono::milliseconds(Ms.load()));
+        };
+    }
+    void Advance(std::chrono::milliseconds by) { Ms.fetch_add(by.count()); }
+    // Waits until the device has looked at the clock n more times: with the polling switch on, the
+    // scan loop looks at least once a turn, so whatever the last Advance allowed has been done.
+    bool AwaitLooks(int n) {
+        const long target = Looks.load() + n;
+        return WaitUntil([&] { return Looks.load() >= target; });
+    }
+
+private:
+    std::atomic<long long> Ms{0};
+    std::atomic<long> Looks{0};
+};
+
 class DeviceTest : public ::testing::Test {
 protected:
     void TearDown() override {
         PollingSwitch = false;
         FreeDataPoints();
     }
+};
+
+// A device object on a scripted device, stopped after each test.
+class Scanning : public DeviceTest {
+protected:
+    void SetUp() override {
+        device.SetConnection("127.0.0.1", peer.Port(), 1);
+        UseShortTimeOuts(device);
+    }
+    void TearDown() override {
+        device.Stop();
+        DeviceTest::TearDown();
+    }
+    TFakeDevice peer;
+    TFakeClock clock;  // outlives the device's poll thread; drives it only when a test says so
+    TModBusObj device;
 };
 
 // A port where nothing listens: connects are refused at once.

@@ -4,20 +4,6 @@
 namespace tw::test {
 namespace {
 
-class Scanning : public DeviceTest {
-protected:
-    void SetUp() override {
-        device.SetConnection("127.0.0.1", peer.Port(), 1);
-        UseShortTimeOuts(device);
-    }
-    void TearDown() override {
-        device.Stop();
-        DeviceTest::TearDown();
-    }
-    TFakeDevice peer;
-    TModBusObj device;
-};
-
 TEST_F(Scanning, EveryRegisterIsReadInOrderAndStored) {
     peer.SetRegister(40, 1234);
     peer.SetRegister(7, 77);
@@ -79,12 +65,6 @@ TEST_F(Scanning, SwitchOffReadsNothingAndKeepsValues) {
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     EXPECT_TRUE(peer.Requests().empty());
     EXPECT_EQ(PointValue(0), 42);
-}
-
-inline TPointSample Point(int index) { return DataPoints[static_cast<std::size_t>(index)].Sample(); }
-inline bool Holds(int index, uint16_t value, uint16_t quality) {
-    const TPointSample p = Point(index);
-    return p.Value == value && p.Quality == quality;
 }
 
 // A device that answers, falls silent, hangs up, refuses and answers again: each point keeps the value
@@ -166,6 +146,7 @@ TEST_F(Scanning, OnDemandReadsAndWritesWhileThePollThreadScans) {
 // leaves the point as it was (marked when the device did not answer), a simulated device's point
 // takes the value as forced by hand.
 TEST_F(Scanning, OnDemandAccessReportsAndStoresOnlyWhatTheDeviceDid) {
+    clock.DriveDevice(device);  // moved past every back-off, so that each row meets the device afresh
     peer.SetRegister(1, 8);
     AddPoint(device, 1);
     AddPoint(device, 2, 1);
@@ -191,14 +172,17 @@ TEST_F(Scanning, OnDemandAccessReportsAndStoresOnlyWhatTheDeviceDid) {
     };
     for (const TWrite& w : writes) {
         SCOPED_TRACE(testing::Message() << "mode " << w.mode << " value " << w.value);
+        clock.Advance(std::chrono::minutes(1));
         peer.SetMode(w.mode);
         EXPECT_EQ(device.WriteRegisterValue(w.index, w.value), w.result);
         EXPECT_EQ(w.index == 0 ? peer.Register(1) : static_cast<uint16_t>(peer.Coil(2)), w.held);
         EXPECT_TRUE(Holds(w.index, w.point, w.quality)) << Point(w.index).Value << "/" << Point(w.index).Quality;
     }
+    clock.Advance(std::chrono::minutes(1));
     peer.SetMode(TFakeDevice::Silent);
     EXPECT_EQ(device.ReadRegisterNow(0), 9);  // the last value, not a made-up 0
     EXPECT_TRUE(Holds(0, 9, kQualityCommFailure));
+    clock.Advance(std::chrono::minutes(1));
     peer.SetMode(TFakeDevice::Refusing);
     EXPECT_EQ(device.ReadRegisterNow(0), 9);
     EXPECT_TRUE(Holds(0, 9, kQualityConfigError));

@@ -21,6 +21,8 @@
 #include "tags/TagTable.h"
 #include "vxDataAccess/DirectDataAccess.h"
 
+#include <sqlite3.h>
+
 namespace tw::test {
 
 using Strings = std::vector<std::string>;
@@ -153,6 +155,18 @@ struct TempDatabase {
     TempDatabase() {
         std::filesystem::create_directories(dir);
         conn = access.ConnectDB((dir / "TARNOWICK.GDB").string(), "SYSDBA", "", 0, true);
+    }
+    // The database becomes a file made by the given statements alone (as an earlier version left it),
+    // then connected as the program connects it.
+    void ReplaceWith(const std::string& sql) {
+        access.DisconnectDB(conn, true);
+        const std::string path = (dir / "TARNOWICK.GDB").string();
+        std::filesystem::remove(path);
+        sqlite3* file = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &file), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(file, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(file);
+        sqlite3_close(file);
+        conn = access.ConnectDB(path, "SYSDBA", "", 0, true);
     }
     ~TempDatabase() {
         access.DisconnectDB(conn, true);

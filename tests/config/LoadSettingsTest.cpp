@@ -69,6 +69,49 @@ TEST_F(LoadSettingsTest, ReloadWhileScanningStopsRebuildsAndStartsWithoutNewTags
     EXPECT_EQ(TagCount(), 1);
 }
 
+// A database of a version without block reads loads with them off and takes the setting from then
+// on; that version's own statements still work on the file: its insert leaves the setting off, its
+// device update keeps it.
+TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
+    db.ReplaceWith(
+        "CREATE TABLE DEVICE (ID INTEGER PRIMARY KEY AUTOINCREMENT, DESCRIPTION VARCHAR(100), IP_ADDRESS "
+        "VARCHAR(15), PORT INTEGER, UNIT_ID INTEGER, DISABLED INTEGER DEFAULT 0);"
+        "CREATE TABLE I_O_SETTING (ID INTEGER PRIMARY KEY AUTOINCREMENT, DEVICE_ID INTEGER, DESCRIPTION "
+        "VARCHAR(100), REGISTER_NO INTEGER, REGISTER_TYPE INTEGER, TAG_NAME VARCHAR(100));"
+        "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('B old', '10.0.0.1', 502, 1, 0);");
+    cfg.LoadSettings(false);
+    ASSERT_EQ(devices.Count(), 1);
+    EXPECT_FALSE(devices[0].BlockReads);
+
+    Select("B old");
+    dialogs.device = {TDeviceFields{"B old", "10.0.0.1", "502", "1", false, true}};
+    page.btnEditDeviceClick();
+    EXPECT_FALSE(dialogs.deviceShown.back().BlockReads);
+    dialogs.device = {TDeviceFields{"A new", "10.0.0.2", "502", "1", false, true}};
+    page.btnNewDeviceClick();
+    EXPECT_EQ(general.shown, (Strings{"Device Settings updated!", "New Device added!"}));
+    Select("B old");
+    dialogs.device = {std::nullopt};
+    page.btnEditDeviceClick();
+    EXPECT_TRUE(dialogs.deviceShown.back().BlockReads);
+
+    ASSERT_GT(db.access.InsertRecord(db.conn, "DEVICE", {"DESCRIPTION", "IP_ADDRESS", "PORT", "UNIT_ID", "DISABLED"},
+                                     {"C older", "10.0.0.3", "502", "1", "0"}, true),
+              0);
+    Exec("UPDATE DEVICE SET DESCRIPTION = 'A new', IP_ADDRESS = '10.0.0.4', PORT = '502', UNIT_ID = '1', DISABLED = 0 "
+         "WHERE DESCRIPTION = 'A new'");
+    cfg.LoadSettings(true);
+    ASSERT_EQ(devices.Count(), 3);
+    EXPECT_EQ((std::vector<bool>{devices[0].BlockReads, devices[1].BlockReads, devices[2].BlockReads}),
+              (std::vector<bool>{true, true, false}));
+
+    Select("A new");
+    dialogs.device = {TDeviceFields{"A new", "10.0.0.4", "502", "1", false, false}};
+    page.btnEditDeviceClick();
+    cfg.LoadSettings(true);
+    EXPECT_FALSE(devices[0].BlockReads);
+}
+
 TEST_F(LoadSettingsTest, DatabaseErrorEndsTheLoadAndKeepsTheDevicesLoadedSoFar) {
     AddDevice("A good");
     const int64_t bad = AddDevice("B bad");

@@ -46,6 +46,34 @@ TEST_F(AnswerTest, UnpacksRegistersAndCoils) {
     EXPECT_EQ(client.DataBuffer[7], 0);
 }
 
+// The largest blocks Modbus allows, every value in its place; an answer with fewer values than asked
+// for fails as a whole and hands back zeros rather than passing zeros off as read.
+TEST_F(AnswerTest, BlocksUnpackEveryValueAndShortAnswersFail) {
+    TBytes coilData{250};
+    for (int i = 0; i < 250; ++i) coilData.push_back(static_cast<uint8_t>(i * 37 + 11));
+    std::vector<uint16_t> registers;
+    for (int i = 0; i < 125; ++i) registers.push_back(static_cast<uint16_t>(i * 517 + 3));
+    const std::vector<uint16_t> oneShort(registers.begin(), registers.end() - 1);
+    TScriptedServer server(Sequence({Send(Frame(1, 1, coilData)), Send(RegisterAnswer(1, registers)),
+                                     Send(RegisterAnswer(1, oneShort)), Send(Frame(1, 1, {1, 0xFF})),
+                                     Send(RegisterAnswer(1, {6}))}));
+    Use(server);
+    std::vector<uint16_t> values(2000, 0xBEEF);
+    ASSERT_TRUE(client.ReadCoilBlock(1, 2000, values.data()));
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(values[i], (coilData[1 + i / 8] >> (i % 8)) & 1) << "coil " << i;
+    ASSERT_TRUE(client.ReadRegisterBlock(1, 125, values.data()));
+    EXPECT_EQ(std::vector<uint16_t>(values.begin(), values.begin() + 125), registers);
+
+    EXPECT_FALSE(client.ReadRegisterBlock(1, 125, values.data()));
+    EXPECT_EQ(std::vector<uint16_t>(values.begin(), values.begin() + 125), std::vector<uint16_t>(125, 0));
+    EXPECT_FALSE(client.ReadCoilBlock(1, 9, values.data()));  // one byte holds eight coils, not nine
+    EXPECT_EQ(values[0], 0);
+    EXPECT_EQ(client.LastOutcome, TModbusOutcome::NoAnswer);
+    EXPECT_TRUE(client.Connected());
+    EXPECT_EQ(Read(), 6);
+    EXPECT_EQ(server.Connections(), 1);
+}
+
 TEST_F(AnswerTest, ExceptionAnswerFailsTheReadButKeepsTheConnection) {
     TScriptedServer server(Sequence({Send(Frame(1, 0x83, {2})), Send(RegisterAnswer(1, {7}))}));
     Use(server);

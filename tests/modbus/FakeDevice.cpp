@@ -1,5 +1,7 @@
 #include "FakeDevice.h"
 
+#include <algorithm>
+
 namespace tw::test {
 
 TFakeDevice::TFakeDevice() : Server(std::make_unique<TScriptedServer>([this](const TRequest& r) { return Answer(r); })) {}
@@ -22,6 +24,11 @@ void TFakeDevice::SetCoil(uint16_t number, bool on) {
     Coils[static_cast<uint16_t>(number - 1)] = on;
 }
 
+void TFakeDevice::AddHole(uint16_t number) {
+    std::lock_guard<std::mutex> lock(Guard);
+    Holes.insert(static_cast<uint16_t>(number - 1));
+}
+
 uint16_t TFakeDevice::Register(uint16_t number) const {
     std::lock_guard<std::mutex> lock(Guard);
     return Lookup(Registers, number, uint16_t{0});
@@ -42,8 +49,13 @@ TReply TFakeDevice::Answer(const TRequest& request) {
     case Answering: break;
     }
     const auto address = static_cast<uint16_t>((request[8] << 8) | request[9]);
-    const auto word = static_cast<uint16_t>((request[10] << 8) | request[11]);
+    auto word = static_cast<uint16_t>((request[10] << 8) | request[11]);
     std::lock_guard<std::mutex> lock(Guard);
+    if (function == 1 || function == 3) {
+        const auto hole = Holes.lower_bound(address);
+        if (hole != Holes.end() && *hole < address + word) return Send(Frame(unit, static_cast<uint8_t>(0x80 | function), {2}));
+        if (LongestAnswer > 0) word = std::min<uint16_t>(word, LongestAnswer);
+    }
     switch (function) {
     case 1: {
         TBytes data(1 + (word + 7) / 8, 0);

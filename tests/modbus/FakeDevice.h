@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 
 namespace tw::test {
 
@@ -18,6 +19,10 @@ public:
     uint16_t Register(uint16_t number) const;
     void SetCoil(uint16_t number, bool on);
     bool Coil(uint16_t number) const;
+    // A number the device does not have: a read that covers it is refused (illegal data address).
+    void AddHole(uint16_t number);
+    // A read of more values than this is answered with only this many (0: as many as asked).
+    void SetLongestAnswer(uint16_t count) { LongestAnswer = count; }
     enum TMode { Answering, Silent, HangingUp, Refusing };
     void SetMode(TMode mode) { Mode = mode; }
     void SetSilent(bool silent) { Mode = silent ? Silent : Answering; }
@@ -30,6 +35,8 @@ private:
     mutable std::mutex Guard;
     std::map<uint16_t, uint16_t> Registers;  // by wire address
     std::map<uint16_t, bool> Coils;
+    std::set<uint16_t> Holes;  // by wire address
+    std::atomic<uint16_t> LongestAnswer{0};
     std::atomic<TMode> Mode{Answering};
     std::unique_ptr<TScriptedServer> Server;  // last: stops before the maps go
 };

@@ -26,13 +26,19 @@ TEST(RequestFrame, AddressIsRegisterMinusOneWrappingZero) {
     EXPECT_EQ(BuildRequest(client)[9], 0xFF);
 }
 
+// At most what Modbus allows one read to ask for: 2,000 coils or inputs, 125 registers.
 TEST(RequestFrame, BlockLengthIsCappedPerFunction) {
     TIdModBusClient client;
-    client.BlockLength = 300;
-    for (auto [function, sent] : {std::pair{1, 250}, {2, 250}, {3, 125}, {4, 125}}) {
-        client.ModBusFunction = static_cast<uint8_t>(function);
+    struct TRow {
+        int function;
+        uint16_t asked, sent;
+    };
+    for (const TRow& row : {TRow{1, 300, 300}, TRow{2, 300, 300}, TRow{3, 300, 125}, TRow{4, 300, 125},
+                            TRow{1, 3000, 2000}, TRow{2, 2001, 2000}, TRow{3, 126, 125}}) {
+        client.ModBusFunction = static_cast<uint8_t>(row.function);
+        client.BlockLength = row.asked;
         const auto frame = BuildRequest(client);
-        EXPECT_EQ((frame[10] << 8) | frame[11], sent) << "function " << function;
+        EXPECT_EQ((frame[10] << 8) | frame[11], row.sent) << "function " << row.function << ", " << row.asked;
     }
 }
 
@@ -53,6 +59,9 @@ TEST(RequestFrame, ReadsAndWritesOnTheWire) {
     ASSERT_TRUE(client.WriteSingleCoil(10, 0));
     ASSERT_TRUE(client.WriteSingleCoil(10, 256));
     ASSERT_TRUE(client.ReadRegisterValue(0, value));
+    std::vector<uint16_t> block(2000);
+    ASSERT_TRUE(client.ReadRegisterBlock(10, 125, block.data()));
+    ASSERT_TRUE(client.ReadCoilBlock(1, 2000, block.data()));
 
     const std::vector<TRequest> expected{
         Bytes({0, 0, 0, 0, 0, 6, 7, 1, 0x00, 0x09, 0x00, 0x01}),
@@ -61,6 +70,8 @@ TEST(RequestFrame, ReadsAndWritesOnTheWire) {
         Bytes({0, 0, 0, 0, 0, 6, 1, 5, 0x00, 0x09, 0x00, 0x00}),
         Bytes({0, 0, 0, 0, 0, 6, 1, 5, 0x00, 0x09, 0xFF, 0x00}),
         Bytes({0, 0, 0, 0, 0, 6, 1, 3, 0xFF, 0xFF, 0x00, 0x01}),
+        Bytes({0, 0, 0, 0, 0, 6, 1, 3, 0x00, 0x09, 0x00, 0x7D}),
+        Bytes({0, 0, 0, 0, 0, 6, 1, 1, 0x00, 0x00, 0x07, 0xD0}),
     };
     EXPECT_EQ(device.Requests(), expected);
     EXPECT_EQ(device.Register(100), 0x1234);

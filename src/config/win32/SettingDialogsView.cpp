@@ -41,6 +41,7 @@ void FillDevice(HWND dlg, const TfrmDeviceSetting& logic) {
     SetDlgItemTextA(dlg, IDC_DS_PORT, f.Port.c_str());
     SetDlgItemTextA(dlg, IDC_DS_UNITID, f.UnitId.c_str());
     CheckDlgButton(dlg, IDC_DS_DISABLED, f.Disabled ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dlg, IDC_DS_BLOCKREADS, f.BlockReads ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
@@ -50,6 +51,7 @@ void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
     f.Port = ItemTextA(dlg, IDC_DS_PORT);
     f.UnitId = ItemTextA(dlg, IDC_DS_UNITID);
     f.Disabled = IsDlgButtonChecked(dlg, IDC_DS_DISABLED) == BST_CHECKED;
+    f.BlockReads = IsDlgButtonChecked(dlg, IDC_DS_BLOCKREADS) == BST_CHECKED;
 }
 
 void FillRegister(HWND dlg, const TfrmIOSetting& logic) {

@@ -6,6 +6,7 @@
 #include <oleauto.h>
 
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
 
@@ -51,7 +52,8 @@ uint16_t DeviceValue(uint8_t function, uint16_t number, int port = DemoPort()) {
 }
 
 // A gateway copy in its own folder configured for the demo device on port, registered with COM.
-std::wstring InstallGatewayFor(const wchar_t* name, int port) {
+// Holding registers 1 to 4 are configured, so that with block reads one request reads them all.
+std::wstring InstallGatewayFor(const wchar_t* name, int port, bool blockReads = false) {
     const std::wstring folder = e2e::InstallCopy(name, e2e::GatewayFiles());
     EXPECT_EQ(e2e::ExecSql(folder + L"TARNOWICK.GDB",
                            std::string(e2e::kConfigSchema) +
@@ -59,7 +61,12 @@ std::wstring InstallGatewayFor(const wchar_t* name, int port) {
                                "'127.0.0.1', " + std::to_string(port) + ", 1, 0);"
                                "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME) "
                                "VALUES (1, 'a counter', 1, 0, 'Demo.Counter'), (1, 'b setpoint', 4, 0, 'Demo.Setpoint'),"
-                               "(1, 'c valve', 3, 1, 'Demo.Valve');"),
+                               "(1, 'c valve', 3, 1, 'Demo.Valve'), (1, 'd level', 2, 0, 'Demo.Level'),"
+                               "(1, 'e temperature', 3, 0, 'Demo.Temperature');" +
+                               // "Block reads" ticked, in the column the gateway's data-access library adds
+                               (blockReads ? "ALTER TABLE DEVICE ADD COLUMN BLOCK_READS INTEGER;"
+                                             "UPDATE DEVICE SET BLOCK_READS = 1;"
+                                           : "")),
               "");
     test::RunProgram(L"regsvr32.exe /s \"" + e2e::BinFolder() + L"TarnowickPS.dll\"", 30000);
     EXPECT_EQ(test::RunProgram(L"\"" + folder + L"Tarnowick.exe\" /RegServer", 30000).exitCode, 0u);
@@ -90,8 +97,12 @@ void CloseGateway(const e2e::TProcess& gateway) {
     test::RunProgram(L"\"" + e2e::BinFolder() + L"Tarnowick.exe\" /RegServer", 30000);
 }
 
-TEST(PymodbusEndToEnd, ReadWriteAndSubscribeAgainstARealDevice) {
-    const std::wstring folder = InstallGatewayFor(L"pymodbus", DemoPort());
+// Once with one request per register, once with block reads: the values land in the same items.
+class PymodbusReadWrite : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PymodbusReadWrite, ReadWriteAndSubscribeAgainstARealDevice) {
+    const bool blockReads = GetParam();
+    const std::wstring folder = InstallGatewayFor(blockReads ? L"pymodbus-blocks" : L"pymodbus", DemoPort(), blockReads);
     // Start from a known state of what the test writes.
     {
         TIdModBusClient reset;
@@ -131,7 +142,8 @@ TEST(PymodbusEndToEnd, ReadWriteAndSubscribeAgainstARealDevice) {
     EXPECT_EQ(DeviceValue(3, kSetpoint), 5);
     EXPECT_EQ(DeviceValue(1, kValve), 1);
 
-    // The subscription follows the counter the device moves every second, with good quality.
+    // The subscription follows the counter the device moves every second, and shows what was
+    // written, all with good quality.
     test::TFakeDataSink sink;
     IConnectionPointContainer* cpc = nullptr;
     IConnectionPoint* cp = nullptr;
@@ -140,19 +152,23 @@ TEST(PymodbusEndToEnd, ReadWriteAndSubscribeAgainstARealDevice) {
     ASSERT_EQ(cpc->FindConnectionPoint(IID_IOPCDataCallback, &cp), S_OK);
     ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
     std::set<LONG> counters;
+    std::map<OPCHANDLE, LONG> latest;
     bool good = true;
     test::PumpUntil(
         [&] {
             for (const test::TCallback& c : sink.calls)
-                for (std::size_t j = 0; j < c.clients.size(); ++j)
-                    if (c.clients[j] == 1) {
-                        counters.insert(c.values[j]);
-                        good = good && c.qualities[j] == 0xC0;
-                    }
-            return counters.size() >= 3;
+                for (std::size_t j = 0; j < c.clients.size(); ++j) {
+                    if (c.clients[j] == 1) counters.insert(c.values[j]);
+                    latest[c.clients[j]] = c.values[j];
+                    good = good && c.qualities[j] == 0xC0;
+                }
+            sink.calls.clear();
+            return counters.size() >= 3 && latest[2] == 5 && latest[3] == 1;
         },
         8000);
     EXPECT_GE(counters.size(), 3u) << "the subscription did not follow the device's counter";
+    EXPECT_EQ(latest[2], 5) << "the setpoint's item does not show what the device holds";
+    EXPECT_EQ(latest[3], 1) << "the valve's item does not show what the device holds";
     EXPECT_TRUE(good) << "a data change without good quality";
 
     cp->Unadvise(cookie);
@@ -163,6 +179,11 @@ TEST(PymodbusEndToEnd, ReadWriteAndSubscribeAgainstARealDevice) {
     server->Release();
     CloseGateway(gateway);
 }
+
+INSTANTIATE_TEST_SUITE_P(PymodbusEndToEnd, PymodbusReadWrite, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "BlockReads" : "SingleReads";
+                         });
 
 // A demo device of this test's own (a Linux program: Wine starts it through the ctest fixture's
 // script), stopped and started again by the test and always stopped at the end. Wine does not pass
