@@ -1,5 +1,6 @@
 #include "ScriptedServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -26,6 +27,30 @@ TBytes RegisterAnswer(uint8_t unit, const std::vector<uint16_t>& values) {
 }
 
 TBytes EchoAnswer(const TRequest& request) { return TBytes(request.begin(), request.end()); }
+
+TBytes Concat(TBytes first, const TBytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+namespace {
+// Every frame of a reply gets the request's transaction identifier, as a device echoes it. The frames
+// are found by their length fields across the steps, so a reply cut into any steps is stamped alike.
+std::vector<TReplyStep> EchoTransactionId(std::vector<TReplyStep> steps, const TRequest& request) {
+    TBytes all;
+    for (const TReplyStep& step : steps) all.insert(all.end(), step.Bytes.begin(), step.Bytes.end());
+    for (std::size_t at = 0; at + 7 <= all.size(); at += 6 + ((all[at + 4] << 8) | all[at + 5])) {
+        all[at] = request[0];
+        all[at + 1] = request[1];
+    }
+    auto next = all.begin();
+    for (TReplyStep& step : steps) {
+        std::copy_n(next, step.Bytes.size(), step.Bytes.begin());
+        next += static_cast<std::ptrdiff_t>(step.Bytes.size());
+    }
+    return steps;
+}
+}  // namespace
 
 std::function<TReply(const TRequest&)> Sequence(std::vector<TReply> replies) {
     auto state = std::make_shared<std::pair<std::mutex, std::vector<TReply>>>();
@@ -75,7 +100,7 @@ void TScriptedServer::Serve(TTcpSocket connection) {
                 Received.push_back(request);
             }
             const TReply reply = Handler(request);
-            for (const TReplyStep& step : reply.Steps) {
+            for (const TReplyStep& step : EchoTransactionId(reply.Steps, request)) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(step.DelayMs));
                 connection.Send(step.Bytes.data(), step.Bytes.size());
             }

@@ -23,6 +23,7 @@ struct TReplyStep {
 };
 
 // What the server does with one request: send the steps in order (none: stay silent), then maybe hang up.
+// Every frame in the steps goes out with the request's transaction identifier.
 struct TReply {
     std::vector<TReplyStep> Steps;
     bool Close = false;
@@ -32,10 +33,12 @@ TReply Send(TBytes bytes);
 TReply Silence();
 TReply HangUp();
 
-// A whole answer frame: MBAP header (transaction 0, protocol 0, length) and the given unit, function and data.
+// A whole answer frame: MBAP header (protocol 0, length; the transaction identifier is the request's) and
+// the given unit, function and data.
 TBytes Frame(uint8_t unit, uint8_t function, const TBytes& data);
 TBytes RegisterAnswer(uint8_t unit, const std::vector<uint16_t>& values);
 TBytes EchoAnswer(const TRequest& request);
+TBytes Concat(TBytes first, const TBytes& second);
 
 class TScriptedServer;
 
