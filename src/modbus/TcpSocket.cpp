@@ -33,6 +33,14 @@ void TTcpSocket::Close() {
     }
 }
 
+void TTcpSocket::Abort() {
+    if (!IsOpen()) return;
+    linger reset{};
+    reset.l_onoff = 1;  // and no time to linger: the close sends a reset
+    setsockopt(ToNative(Handle), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+    Close();
+}
+
 static sockaddr_in Resolve(const std::string& host, int port) {
     // An empty name would be looked up as-is by some resolvers; it never names a device.
     if (host.empty()) throw ESocketError("no host name given");

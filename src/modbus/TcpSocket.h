@@ -35,6 +35,8 @@ public:
     // The wait runs in 125 ms steps, so a refused connection fails at the first step, not at the limit.
     void Connect(const std::string& host, int port, int timeoutMs);
     void Close();
+    // Closes with a reset instead of an orderly close, as the system of a device that crashed does.
+    void Abort();
     bool IsOpen() const { return Handle != InvalidHandle; }
 
     // Sends every byte in one call to the system.

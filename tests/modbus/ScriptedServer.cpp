@@ -61,7 +61,9 @@ std::function<TReply(const TRequest&)> Sequence(std::vector<TReply> replies) {
     };
 }
 
-TScriptedServer::TScriptedServer(THandler handler) : Handler(std::move(handler)) {
+TScriptedServer::TScriptedServer(THandler handler, int port) : Handler(std::move(handler)) {
+    Listener.emplace(port);
+    BoundPort = Listener->Port();
     Acceptor = std::thread([this] { AcceptLoop(); });
 }
 
@@ -69,7 +71,16 @@ TScriptedServer::~TScriptedServer() {
     Stopping = true;
     Acceptor.join();
     std::lock_guard<std::mutex> lock(Guard);
-    for (auto& session : Sessions) session.join();
+    for (TSession& session : Sessions) session.Thread.join();
+}
+
+bool TScriptedServer::Refuse(bool refusing) {
+    Refusing = refusing;
+    for (int waited = 0; Listening == refusing; ++waited) {
+        if (waited == 5000) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 std::vector<TRequest> TScriptedServer::Requests() const {
@@ -79,11 +90,35 @@ std::vector<TRequest> TScriptedServer::Requests() const {
 
 void TScriptedServer::AcceptLoop() {
     while (!Stopping) {
+        if (Refusing && Listener) {
+            Listener.reset();
+            Listening = false;
+        } else if (!Refusing && !Listener) {
+            try {
+                Listener.emplace(BoundPort);
+                Listening = true;
+            } catch (const ESocketError&) {
+                // someone else holds the port for the moment: try again
+            }
+        }
         TTcpSocket connection;
-        if (!Listener.Accept(connection, 20)) continue;
+        if (!Listener) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (!Listener->Accept(connection, 5)) continue;
         ++Accepted;
         std::lock_guard<std::mutex> lock(Guard);
-        Sessions.emplace_back([this, c = std::move(connection)]() mutable { Serve(std::move(c)); });
+        Sessions.remove_if([](TSession& s) {
+            if (!s.Done) return false;
+            s.Thread.join();
+            return true;
+        });
+        TSession& session = Sessions.emplace_back();
+        session.Thread = std::thread([this, &session, c = std::move(connection)]() mutable {
+            Serve(std::move(c));
+            session.Done = true;
+        });
     }
 }
 
@@ -104,6 +139,7 @@ void TScriptedServer::Serve(TTcpSocket connection) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(step.DelayMs));
                 connection.Send(step.Bytes.data(), step.Bytes.size());
             }
+            if (reply.Reset) return connection.Abort();
             if (reply.Close) return;
         }
     } catch (const ESocketError&) {

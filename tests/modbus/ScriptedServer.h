@@ -9,6 +9,7 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -22,11 +23,12 @@ struct TReplyStep {
     int DelayMs = 0;  // pause before these bytes go out
 };
 
-// What the server does with one request: send the steps in order (none: stay silent), then maybe hang up.
-// Every frame in the steps goes out with the request's transaction identifier.
+// What the server does with one request: send the steps in order (none: stay silent), then maybe hang up,
+// orderly or with a reset. Every frame in the steps goes out with the request's transaction identifier.
 struct TReply {
     std::vector<TReplyStep> Steps;
     bool Close = false;
+    bool Reset = false;
 };
 
 TReply Send(TBytes bytes);
@@ -49,26 +51,39 @@ class TScriptedServer {
 public:
     using THandler = std::function<TReply(const TRequest& request)>;
 
-    explicit TScriptedServer(THandler handler);
+    // Port 0 lets the system pick one.
+    explicit TScriptedServer(THandler handler, int port = 0);
     ~TScriptedServer();
     TScriptedServer(const TScriptedServer&) = delete;
     TScriptedServer& operator=(const TScriptedServer&) = delete;
 
-    int Port() const { return Listener.Port(); }
+    int Port() const { return BoundPort; }
     std::vector<TRequest> Requests() const;
     int Connections() const { return Accepted.load(); }
+    // While refusing, nothing listens on the port, so connects are refused. True once that holds (false
+    // when the port could not be had back within seconds). Give such a server a port outside the
+    // system's range for outgoing connections: a client that tries again and again could otherwise be
+    // given the port as its own and connect to itself.
+    bool Refuse(bool refusing);
 
 private:
+    struct TSession {
+        std::thread Thread;
+        std::atomic<bool> Done{false};
+    };
     void AcceptLoop();
     void Serve(TTcpSocket connection);
 
     THandler Handler;
-    TTcpListener Listener;
+    std::optional<TTcpListener> Listener;  // the acceptor's alone after construction
+    int BoundPort = 0;
     std::atomic<bool> Stopping{false};
+    std::atomic<bool> Refusing{false};
+    std::atomic<bool> Listening{true};
     std::atomic<int> Accepted{0};
     mutable std::mutex Guard;
     std::vector<TRequest> Received;
-    std::list<std::thread> Sessions;  // guarded by Guard
+    std::list<TSession> Sessions;  // guarded by Guard; finished ones are joined as new ones come
     std::thread Acceptor;
 };
 
