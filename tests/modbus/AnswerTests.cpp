@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 
 namespace tw::test {
@@ -155,6 +157,25 @@ TEST_F(AnswerTest, StrayBytesNeverPassForTheNextAnswer) {
         EXPECT_TRUE(ok);
         client.Disconnect();
     }
+}
+
+// A device that repeats its answer without pause: waiting for it to stop would hold the read, and with it
+// Stop, for as long as the device keeps on.
+TEST_F(AnswerTest, ADeviceThatNeverStopsSendingCannotHoldARead) {
+    const TBytes answer = RegisterAnswer(1, {111});
+    TBytes copies;
+    for (int i = 0; i < 4000; ++i) copies.insert(copies.end(), answer.begin(), answer.end());
+    TReply endless{{{copies, 0}}};
+    endless.Endless = true;
+    auto server = std::make_unique<TScriptedServer>(Sequence({endless, Send(RegisterAnswer(1, {222}))}));
+    Use(*server);
+    EXPECT_EQ(Read(1), 111);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto second = std::async(std::launch::async, [&] { return Read(2); });
+    const bool done = second.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    EXPECT_TRUE(done) << "the read is still taking in the device's stream";
+    if (!done) server.reset();  // ends the stream, and so the read
+    EXPECT_EQ(second.get(), 222);
 }
 
 TEST_F(AnswerTest, AnAnswerMustBeWholeWithinBothWaits) {

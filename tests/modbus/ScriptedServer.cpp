@@ -135,10 +135,13 @@ void TScriptedServer::Serve(TTcpSocket connection) {
                 Received.push_back(request);
             }
             const TReply reply = Handler(request);
-            for (const TReplyStep& step : EchoTransactionId(reply.Steps, request)) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(step.DelayMs));
-                connection.Send(step.Bytes.data(), step.Bytes.size());
-            }
+            const std::vector<TReplyStep> steps = EchoTransactionId(reply.Steps, request);
+            do {
+                for (const TReplyStep& step : steps) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(step.DelayMs));
+                    connection.Send(step.Bytes.data(), step.Bytes.size());
+                }
+            } while (reply.Endless && !Stopping);
             if (reply.Reset) return connection.Abort();
             if (reply.Close) return;
         }

@@ -23,12 +23,14 @@ struct TReplyStep {
     int DelayMs = 0;  // pause before these bytes go out
 };
 
-// What the server does with one request: send the steps in order (none: stay silent), then maybe hang up,
-// orderly or with a reset. Every frame in the steps goes out with the request's transaction identifier.
+// What the server does with one request: send the steps in order (none: stay silent), or again and again
+// until the client goes away; then maybe hang up, orderly or with a reset. Every frame in the steps goes
+// out with the request's transaction identifier.
 struct TReply {
     std::vector<TReplyStep> Steps;
     bool Close = false;
     bool Reset = false;
+    bool Endless = false;
 };
 
 TReply Send(TBytes bytes);
