@@ -144,10 +144,15 @@ std::size_t TLink::Receive(std::intptr_t handle, uint8_t* data, std::size_t size
     Arrive(c);
     if (c.WasReset) throw ESocketError("receive failed: reset by the peer");
     if (Unread(c) == 0 && Flooding(c)) {
-        for (std::size_t i = 0; i < size; ++i, ++c.FloodNext) {
-            const std::size_t at = c.FloodNext % c.Flood.Bytes.size();
-            c.Stream.push_back(c.Flood.Bytes[at]);
-            c.Tags.push_back(c.Flood.Tags[at]);
+        // As much of the endless stream as the client asks for, taken up where it left off.
+        const std::size_t period = c.Flood.Bytes.size();
+        for (std::size_t left = size; left > 0;) {
+            const std::size_t at = c.FloodNext % period;
+            const std::size_t n = std::min(left, period - at);
+            c.Stream.insert(c.Stream.end(), c.Flood.Bytes.begin() + at, c.Flood.Bytes.begin() + at + n);
+            c.Tags.insert(c.Tags.end(), c.Flood.Tags.begin() + at, c.Flood.Tags.begin() + at + n);
+            c.FloodNext += n;
+            left -= n;
         }
     }
     if (Unread(c) == 0) {

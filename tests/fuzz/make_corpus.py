@@ -112,6 +112,7 @@ SEEDS = {
     "extra-data": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(b"\x08\x03abc")),
     "length-short": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(b"\x10\xfe")),
     "length-long": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(b"\x10\x05")),
+    "length-two": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(b"\x10\xfd")),
     "length-zero": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(b"\x10\xfb")),
     "length-huge": settings() + op(READ_COILS, 1, count=255) + bytes([ACCEPT]) + script(answer(b"\x10\x7f")),
     "truncated": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(b"\x80\x05")),
