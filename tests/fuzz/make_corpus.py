@@ -91,7 +91,8 @@ SEEDS = {
     "segments-of-five": settings() + op(READ_COILS, 1, count=20) + bytes([ACCEPT]) + script(answer(cut=0x24)),
     "late-answer": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(delay=150))
     + op(READ_REGISTER, 2) + bytes([ACCEPT]) + A,
-    "silence": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + A,
+    "silence": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script()
+    + op(READ_REGISTER, 1) + bytes([ACCEPT]) + A,
     "answered-twice-at-once": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(), answer())
     + op(READ_REGISTER, 2) + A,
     "answered-twice-late": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(), answer(delay=20))
@@ -102,7 +103,8 @@ SEEDS = {
     + script(answer(), answer(delay=20, cut=0xA3)) + op(IDLE, value=25) + op(READ_REGISTER, 2) + bytes([ACCEPT]) + A,
     "replay-of-earlier": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + A + op(READ_REGISTER, 2)
     + script(replay(0), answer(delay=5)),
-    "noise-then-answer": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(noise(b"\x00\x00\x00\x00\x00\x03\x01\x83\x02"), answer()),
+    "noise-then-answer": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT])
+    + script(noise(b"\x00\x00\x00\x00\x00\x03\x01\x83\x02"), answer()),
     "garbage": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(noise(bytes(range(40)))),
     "other-transaction-id": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT])
     + script(answer(b"\x01\x12\x34"), answer(delay=2)),
@@ -128,7 +130,8 @@ SEEDS = {
     "flood-of-noise": settings() + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(), flood(b"\x00\x01", 1))
     + op(IDLE, value=5) + op(READ_REGISTER, 2) + bytes([ACCEPT]) + A,
     "connect-refused": settings() + op(READ_REGISTER, 1) + bytes([REFUSE]) + op(READ_REGISTER, 1) + bytes([ACCEPT]) + A,
-    "connect-hangs": settings() + op(WRITE_REGISTER, 1, value=5) + bytes([HANG]) + op(READ_REGISTER, 1) + bytes([ACCEPT]) + A,
+    "connect-hangs": settings() + op(WRITE_REGISTER, 1, value=5) + bytes([HANG])
+    + op(READ_REGISTER, 1) + bytes([ACCEPT]) + A,
     "no-read-timeout": settings(timeout=5, later=0) + op(READ_REGISTER, 1) + bytes([ACCEPT]) + script(answer(cut=0x31)),
 }
 
