@@ -25,6 +25,7 @@ public:
     int32_t ConnectTimeOut = -1;  // ms; -1 leaves the limit to the system
     uint32_t TimeOut = 15000;     // ms to wait for the first byte of an answer
     int32_t ReadTimeout = 0;      // ms to wait for each further part of an answer; 0 = TimeOut
+                                  // (the whole answer must come within TimeOut and ReadTimeout together)
     uint8_t ModBusFunction = 0;
     uint16_t RegNumber = 0;       // 1-based
     uint16_t BlockLength = 0;

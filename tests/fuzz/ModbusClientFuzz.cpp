@@ -135,10 +135,10 @@ void CheckExchange(const TOperation& op, int index, int open, bool ok, const std
     if (WordAt(answer) != id)
         Fail("%s: the client stopped at a frame with transaction id %u, its request has %u", name, WordAt(answer), id);
     if (!ok) return;
-    const TTag& tag = c.Tags[starts.back()];
-    if (tag.FrameStart && tag.OwnId && tag.Answers != index)
-        Fail("%s: the client took the device's answer to request %d as the answer to request %d", name, tag.Answers,
-             index);
+    const auto mark = c.Marks.find(starts.back());
+    if (mark != c.Marks.end() && mark->second.OwnId && mark->second.Answers != index)
+        Fail("%s: the client took the device's answer to request %d as the answer to request %d", name,
+             mark->second.Answers, index);
     if (answer[MbapSize] != op.Function())
         Fail("%s: success on an answer with function %u", name, answer[MbapSize]);
     if (!op.IsRead()) return;

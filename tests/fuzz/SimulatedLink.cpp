@@ -59,14 +59,14 @@ void TLink::Arrive(TConnection& c) {
         c.WasReset = true;
         c.Pending.clear();
         c.Stream.resize(c.Consumed);  // what was not read yet is lost with the connection
-        c.Tags.resize(c.Consumed);
+        c.Marks.erase(c.Marks.lower_bound(c.Consumed), c.Marks.end());
     }
     auto next = c.Pending.begin();
     for (; next != c.Pending.end() && next->first <= NowUs; ++next) {
         const TPiece& piece = next->second;
         if (piece.At >= c.FinAt) continue;  // sent after the device closed: never sent
+        if (piece.Mark) c.Marks[c.Stream.size()] = *piece.Mark;
         c.Stream.insert(c.Stream.end(), piece.Bytes.begin(), piece.Bytes.end());
-        c.Tags.insert(c.Tags.end(), piece.Tags.begin(), piece.Tags.end());
     }
     c.Pending.erase(c.Pending.begin(), next);
 }
@@ -149,8 +149,8 @@ std::size_t TLink::Receive(std::intptr_t handle, uint8_t* data, std::size_t size
         for (std::size_t left = size; left > 0;) {
             const std::size_t at = c.FloodNext % period;
             const std::size_t n = std::min(left, period - at);
+            if (at == 0 && c.Flood.Mark) c.Marks[c.Stream.size()] = *c.Flood.Mark;
             c.Stream.insert(c.Stream.end(), c.Flood.Bytes.begin() + at, c.Flood.Bytes.begin() + at + n);
-            c.Tags.insert(c.Tags.end(), c.Flood.Tags.begin() + at, c.Flood.Tags.begin() + at + n);
             c.FloodNext += n;
             left -= n;
         }
@@ -179,7 +179,7 @@ void TLink::Script(TConnection& c, int request) {
         case Flood: {
             bool unused;
             c.Flood = Action(c, request, In->Byte() % 32 == 0 ? Replay : Noise, unused);
-            if (c.Flood.Bytes.empty()) c.Flood = TPiece{0, {0}, {TTag{request}}};
+            if (c.Flood.Bytes.empty()) c.Flood = TPiece{0, {0}, {}};
             c.FloodAt = std::min(c.FloodAt, NowUs + DelayUs(In->Byte()));
             plain = false;
             break;
@@ -204,8 +204,7 @@ TPiece TLink::Action(TConnection& c, int request, uint8_t kind, bool& plain) {
     TPiece piece;
     const auto frameOf = [&](const TBytes& bytes, int answers) {
         piece.Bytes = bytes;
-        piece.Tags.assign(bytes.size(), TTag{request});
-        if (!bytes.empty()) piece.Tags[0] = TTag{request, true, true, answers};
+        piece.Mark = TMark{answers, true};
     };
     switch (kind) {
     case Answer:
@@ -236,7 +235,6 @@ TPiece TLink::Action(TConnection& c, int request, uint8_t kind, bool& plain) {
     }
     default: {
         piece.Bytes = In->Bytes(In->Byte() % 64);
-        piece.Tags.assign(piece.Bytes.size(), TTag{request});
         plain = false;
     }
     }
@@ -250,7 +248,7 @@ void TLink::Mutate(TPiece& answer, uint16_t id, bool& plain) {
     if (changes & 0x01) {
         const uint16_t other = In->Word();
         PutWord(&f[0], other);
-        answer.Tags[0].OwnId = other == id;
+        answer.Mark->OwnId = other == id;
     }
     if (changes & 0x02) f[MbapSize] = In->Byte();  // function code
     if (changes & 0x04 && f.size() > MbapSize + 1) f[MbapSize + 1] = static_cast<uint8_t>(f[MbapSize + 1] + In->Byte());
@@ -266,7 +264,6 @@ void TLink::Mutate(TPiece& answer, uint16_t id, bool& plain) {
         const std::size_t keep = In->Byte();
         if (keep < f.size()) f.resize(keep);
     }
-    answer.Tags.resize(f.size(), answer.Tags.empty() ? TTag{} : TTag{answer.Tags.back().Request});
 }
 
 // Cut 0 sends the bytes at once; otherwise in segments of (cut & 15) + 1 bytes, (cut >> 4) ms apart.
@@ -283,7 +280,7 @@ void TLink::Schedule(TConnection& c, TPiece piece, int64_t at, uint8_t cut) {
     for (std::size_t from = 0; from < piece.Bytes.size(); from += size, at += gap) {
         const std::size_t to = std::min(from + size, piece.Bytes.size());
         send(TPiece{at, TBytes(piece.Bytes.begin() + from, piece.Bytes.begin() + to),
-                    std::vector<TTag>(piece.Tags.begin() + from, piece.Tags.begin() + to)});
+                    from == 0 ? piece.Mark : std::nullopt});
     }
 }
 

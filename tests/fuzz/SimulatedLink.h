@@ -5,8 +5,8 @@
 // The fuzz input decides everything the device does: whether a connect is accepted, refused or left
 // hanging, and for every request a script of actions (its answer, changed or not, an exception,
 // copies of earlier answers, noise, a close, a reset, an endless stream), each with its own delay and
-// cut into segments with gaps of their own. Every byte the device sends keeps a tag saying where it
-// came from, so that the checks can tell whose answer the client took.
+// cut into segments with gaps of their own. Where an answer the device built begins in its stream, a
+// mark says for which request, so that the checks can tell whose answer the client took.
 #pragma once
 
 #include "FuzzInput.h"
@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace tw::fuzz {
@@ -30,11 +31,10 @@ struct TLinkSettings {
     TDeviceTable Table;
 };
 
-struct TTag {
-    int Request = -1;         // index of the request whose script sent the byte; -1: none yet
-    bool FrameStart = false;  // the first byte of an answer the device built
-    bool OwnId = false;       // ... carrying the transaction id of the request it was built for
-    int Answers = -1;         // ... and that request
+// The first byte of an answer the device built.
+struct TMark {
+    int Answers = -1;    // the request it was built for
+    bool OwnId = false;  // it carries that request's transaction id
 };
 
 struct TRequestSeen {
@@ -49,13 +49,13 @@ struct TRequestSeen {
 struct TPiece {
     int64_t At = 0;
     TBytes Bytes;
-    std::vector<TTag> Tags;
+    std::optional<TMark> Mark;  // of its first byte
 };
 
 struct TConnection {
     bool Open = true;                 // on the client's side
     TBytes Stream;                    // what has arrived at the client, in order
-    std::vector<TTag> Tags;
+    std::map<std::size_t, TMark> Marks;  // by offset in Stream
     std::size_t Consumed = 0;         // how much of it the client has received
     // Sent by the device and on the way, by arrival time; of two that arrive together, the one sent first.
     std::multimap<int64_t, TPiece> Pending;
