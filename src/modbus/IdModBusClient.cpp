@@ -6,6 +6,9 @@ namespace tw {
 
 namespace {
 constexpr int HeaderSize = 7;  // transaction id, protocol id, length, unit id
+// What may wait before a request, as whole answers (a device that answered twice, say); more than this
+// is a device that does not stop sending.
+constexpr int MaxStaleBytes = 16 * TIdModBusClient::AnswerBufferSize;
 
 void PutWord(uint8_t* at, uint16_t value) {
     at[0] = static_cast<uint8_t>(value >> 8);
@@ -13,20 +16,56 @@ void PutWord(uint8_t* at, uint16_t value) {
 }
 
 uint16_t GetWord(const uint8_t* at) { return static_cast<uint16_t>((at[0] << 8) | at[1]); }
+
+uint16_t MaxQuantity(uint8_t function) {
+    switch (function) {
+    case 1:
+    case 2: return TIdModBusClient::MaxCoilsPerRead;
+    case 3:
+    case 4: return TIdModBusClient::MaxRegistersPerRead;
+    default: return 0xFFFF;
+    }
+}
 }  // namespace
+
+// One frame as it comes in: the header, then as many bytes as its length field announces, never more,
+// so that what follows it stays in the socket for whoever it belongs to.
+struct TIdModBusClient::TFrame {
+    uint8_t Bytes[AnswerBufferSize];
+    int Got = 0;
+    int Size = HeaderSize;  // the whole frame's, once the header is in
+
+    bool Complete() const { return Got == Size; }
+    void Restart() {
+        Got = 0;
+        Size = HeaderSize;
+    }
+    // Takes what the socket has of this frame. False when the header announces a length no answer can
+    // have: the stream is then out of step.
+    bool ReceiveFrom(TTcpSocket& socket) {
+        Got += static_cast<int>(socket.Receive(Bytes + Got, static_cast<std::size_t>(Size - Got)));
+        if (Got == HeaderSize && Size == HeaderSize) {
+            const int length = GetWord(&Bytes[4]);  // unit id, function code and data
+            Size = HeaderSize - 1 + length;
+            if (length < 2 || Size > AnswerBufferSize) return false;
+        }
+        return true;
+    }
+};
 
 std::array<uint8_t, 12> BuildRequest(const TIdModBusClient& client) {
     uint16_t word;
     switch (client.ModBusFunction) {
     case 1:
-    case 2: word = std::min(client.BlockLength, TIdModBusClient::MaxCoilRead); break;
+    case 2:
     case 3:
-    case 4: word = std::min(client.BlockLength, TIdModBusClient::MaxRegisterRead); break;
+    case 4: word = std::min(client.BlockLength, MaxQuantity(client.ModBusFunction)); break;
     case 5: word = client.DataBuffer[0] != 0 ? 0xFF00 : 0x0000; break;
     case 6: word = client.DataBuffer[0]; break;
     default: word = client.BlockLength; break;
     }
-    std::array<uint8_t, 12> frame{};  // transaction and protocol identifiers stay 0
+    std::array<uint8_t, 12> frame{};  // protocol identifier stays 0
+    PutWord(&frame[0], client.TransactionID);
     PutWord(&frame[4], 6);
     frame[6] = client.UnitID;
     frame[7] = client.ModBusFunction;
@@ -35,7 +74,10 @@ std::array<uint8_t, 12> BuildRequest(const TIdModBusClient& client) {
     return frame;
 }
 
-void TIdModBusClient::Connect(int timeoutMs) { Socket.Connect(Host, Port, timeoutMs); }
+void TIdModBusClient::Connect(int timeoutMs) {
+    Socket.Connect(Host, Port, timeoutMs);
+    TransactionID = 0;
+}
 
 bool TIdModBusClient::EnsureConnected() {
     LastOutcome = TModbusOutcome::NoAnswer;
@@ -48,13 +90,16 @@ bool TIdModBusClient::ReadBlock(uint8_t function, uint16_t number, uint16_t coun
     ModBusFunction = function;
     BlockLength = count;
     RegNumber = number;
+    if (count > MaxQuantity(function)) {
+        // A capped request would leave the rest as zeros passed off as values.
+        std::fill(values, values + count, 0);
+        return false;
+    }
     if (!EnsureConnected()) return false;
     ClearDataBuffer();
     const bool ok = Transact();
     // A failed transaction hands back the cleared buffer: zeros.
-    const int copied = std::min<int>(count, DataBufferWords);
-    std::copy_n(DataBuffer.begin(), copied, values);
-    std::fill(values + copied, values + count, 0);
+    std::copy_n(DataBuffer.begin(), count, values);
     return ok;
 }
 
@@ -86,24 +131,28 @@ bool TIdModBusClient::Transact() {
     LastExceptionCode = 0;
     try {
         // Anything waiting now belongs to an earlier exchange and must not pass as this request's answer.
-        Socket.DiscardPending();
+        // When it is not whole answers, the stream is out of step: start afresh on a new connection.
+        if (!DiscardStale()) {
+            Disconnect();
+            Connect(ConnectTimeOut);
+        }
         const auto request = BuildRequest(*this);
+        const uint16_t id = TransactionID++;
         Socket.Send(request.data(), request.size());
 
-        uint8_t answer[AnswerBufferSize];
-        int size = 0;
-        if (!ReceiveAnswer(answer, size)) {
+        TFrame answer;
+        if (!ReceiveAnswer(id, answer)) {
             // No whole answer in time: a late one would arrive out of step, so start afresh next time.
             Disconnect();
             return false;
         }
-        if (answer[HeaderSize] == (ModBusFunction | 0x80) && size > HeaderSize + 1) {
+        if (answer.Bytes[HeaderSize] == (ModBusFunction | 0x80) && answer.Size > HeaderSize + 1) {
             // The device is there and refused this request (an illegal address, say).
             LastOutcome = TModbusOutcome::Exception;
-            LastExceptionCode = answer[HeaderSize + 1];
+            LastExceptionCode = answer.Bytes[HeaderSize + 1];
             return false;
         }
-        if (answer[HeaderSize] != ModBusFunction || !Unpack(answer, size)) return false;
+        if (answer.Bytes[HeaderSize] != ModBusFunction || !Unpack(answer.Bytes, answer.Size)) return false;
         LastOutcome = TModbusOutcome::Answered;
         return true;
     } catch (...) {
@@ -112,24 +161,41 @@ bool TIdModBusClient::Transact() {
     }
 }
 
-// Exactly one answer, delimited by the length field of its header. Bytes beyond it can only be a
-// stray answer; they are dropped, as anything waiting before a request is.
-bool TIdModBusClient::ReceiveAnswer(uint8_t* answer, int& size) {
-    int wait = static_cast<int>(std::min<uint32_t>(TimeOut, 0x7FFFFFFF));
-    const int laterWait = ReadTimeout > 0 ? ReadTimeout : wait;
-    int got = 0;
-    size = 0;
-    while (size == 0 ? got < HeaderSize : got < size) {
-        if (!Socket.WaitReadable(wait)) return false;
-        got += static_cast<int>(Socket.Receive(answer + got, static_cast<std::size_t>(AnswerBufferSize - got)));
-        wait = laterWait;
-        if (size == 0 && got >= HeaderSize) {
-            const int length = GetWord(&answer[4]);  // unit id, function code and data
-            size = HeaderSize - 1 + length;
-            if (length < 2 || size > AnswerBufferSize) return false;
-        }
+// Reads and drops whole frames that arrived since the last exchange, without waiting. False when what
+// is there ends inside a frame, cannot be frames, or does not stop coming.
+bool TIdModBusClient::DiscardStale() {
+    TFrame stale;
+    int dropped = 0;
+    while (Socket.WaitReadable(0)) {
+        const int before = stale.Got;
+        if (!stale.ReceiveFrom(Socket)) return false;
+        dropped += stale.Got - before;
+        if (dropped > MaxStaleBytes) return false;
+        if (stale.Complete()) stale.Restart();
     }
-    return true;
+    return stale.Got == 0;
+}
+
+// The answer with the request's transaction identifier, read frame by frame; frames with another one
+// are answers to earlier requests, late or repeated, and are passed over. The first byte may take
+// TimeOut, each further wait ReadTimeout, and the whole answer no longer than the two together, so a
+// device that trickles or keeps sending cannot hold the client.
+bool TIdModBusClient::ReceiveAnswer(uint16_t id, TFrame& answer) {
+    using std::chrono::milliseconds;
+    const int firstWait = static_cast<int>(std::min<uint32_t>(TimeOut, 0x3FFFFFFF));
+    const int laterWait = ReadTimeout > 0 ? std::min(ReadTimeout, 0x3FFFFFFF) : firstWait;
+    const auto deadline = TTcpSocket::Now() + milliseconds(firstWait) + milliseconds(laterWait);
+    int wait = firstWait;
+    for (;;) {
+        answer.Restart();
+        while (!answer.Complete()) {
+            const auto left = std::chrono::ceil<milliseconds>(deadline - TTcpSocket::Now()).count();
+            if (left < 0 || !Socket.WaitReadable(static_cast<int>(std::min<long long>(wait, left)))) return false;
+            if (!answer.ReceiveFrom(Socket)) return false;
+            wait = laterWait;
+        }
+        if (GetWord(answer.Bytes) == id) return true;
+    }
 }
 
 bool TIdModBusClient::Unpack(const uint8_t* answer, int size) {
@@ -139,16 +205,13 @@ bool TIdModBusClient::Unpack(const uint8_t* answer, int size) {
     const int byteCount = answer[HeaderSize + 1];
     if (HeaderSize + 2 + byteCount > size) return false;  // shorter than it claims
     const uint8_t* data = answer + HeaderSize + 2;
-    const bool coils = function <= 2;
-    const int asked = std::min(BlockLength, coils ? MaxCoilRead : MaxRegisterRead);
-    // Fewer values than asked for would leave the missing ones as zeros that look read.
-    const int carried = coils ? 8 * byteCount : byteCount / 2;
-    if (carried < asked) return false;
-    if (coils) {
-        const int count = std::min<int>(carried, MaxCoilRead);
+    const int carried = function <= 2 ? 8 * byteCount : byteCount / 2;
+    // Fewer values than asked for: the rest would be zeros passed off as values.
+    if (carried < std::min(BlockLength, MaxQuantity(function))) return false;
+    const int count = std::min<int>(carried, MaxQuantity(function));
+    if (function <= 2) {
         for (int i = 0; i < count; ++i) DataBuffer[i] = (data[i / 8] >> (i % 8)) & 1;
     } else {
-        const int count = std::min<int>(carried, MaxRegisterRead);
         for (int i = 0; i < count; ++i) DataBuffer[i] = GetWord(data + 2 * i);
     }
     return true;

@@ -20,6 +20,10 @@ public:
     static constexpr uint16_t MaxCoilRead = 2000;
     static constexpr int DataBufferWords = MaxCoilRead;
     static constexpr int AnswerBufferSize = 266;  // 7-byte header, function code, 258 further bytes
+    // The most values one read asks for; a block read of more fails without a request.
+    static constexpr uint16_t MaxCoilsPerRead = MaxCoilRead;          // functions 1 and 2
+    static constexpr uint16_t MaxRegistersPerRead = MaxRegisterRead;  // functions 3 and 4
+    static_assert(MaxCoilsPerRead <= DataBufferWords && MaxRegistersPerRead <= DataBufferWords);
 
     // Properties: the settings of the connection and of the next request.
     std::string Host;
@@ -28,9 +32,13 @@ public:
     int32_t ConnectTimeOut = -1;  // ms; -1 leaves the limit to the system
     uint32_t TimeOut = 15000;     // ms to wait for the first byte of an answer
     int32_t ReadTimeout = 0;      // ms to wait for each further part of an answer; 0 = TimeOut
+                                  // (the whole answer must come within TimeOut and ReadTimeout together)
     uint8_t ModBusFunction = 0;
     uint16_t RegNumber = 0;       // 1-based
     uint16_t BlockLength = 0;
+    // Transaction identifier of the next request. It counts from 0 on every connection; an answer is
+    // taken only with its request's identifier, so a late or repeated answer is never taken for another.
+    uint16_t TransactionID = 0;
     const char* Version() const { return "1.0.1"; }
 
     // Before a write word 0 holds the value; after a read words 0.. hold the values read.
@@ -39,14 +47,16 @@ public:
     TModbusOutcome LastOutcome = TModbusOutcome::NoAnswer;
     uint8_t LastExceptionCode = 0;
 
-    // Connection operations. Failures raise ESocketError and leave the client disconnected.
+    // Connection operations. Failures raise ESocketError and leave the client disconnected. A new
+    // connection starts its transaction identifiers from 0.
     void Connect(int timeoutMs);
     void Disconnect() { Socket.Close(); }
     // True while the socket is open; a close by the peer is noticed only by the next transaction.
     bool Connected() const { return Socket.IsOpen(); }
 
     // Reads and writes: true on success. A failed read hands back zeros, and so does an answer that
-    // carries fewer values than were asked for. Transport failures raise ESocketError after disconnecting.
+    // carries fewer values than were asked for, or a block read of more values than one request may
+    // ask for. Transport failures raise ESocketError after disconnecting.
     bool ReadRegisterValue(uint16_t regNo, uint16_t& value);
     bool ReadRegisterBlock(uint16_t regNo, uint16_t count, uint16_t* values);
     bool ReadCoilValue(uint16_t coilNo, uint16_t& value);
@@ -59,16 +69,19 @@ public:
     void ClearDataBuffer() { DataBuffer.fill(0); }
 
 private:
+    struct TFrame;
     bool ReadBlock(uint8_t function, uint16_t number, uint16_t count, uint16_t* values);
     bool Write(uint8_t function, uint16_t number, uint16_t value);
     bool EnsureConnected();
-    bool ReceiveAnswer(uint8_t* answer, int& size);
+    bool DiscardStale();
+    bool ReceiveAnswer(uint16_t id, TFrame& answer);
     bool Unpack(const uint8_t* answer, int size);
 
     TTcpSocket Socket;
 };
 
 // The 12-byte request for a client's current properties and DataBuffer (exposed for tests and tools).
+// Quantities are capped at the most one read may ask for.
 std::array<uint8_t, 12> BuildRequest(const TIdModBusClient& client);
 
 }  // namespace tw

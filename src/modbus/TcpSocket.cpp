@@ -20,19 +20,6 @@ void InitSockets() {
 #endif
 }
 
-TTcpSocket::~TTcpSocket() { Close(); }
-
-TTcpSocket::TTcpSocket(TTcpSocket&& other) noexcept : Handle(other.Handle) { other.Handle = InvalidHandle; }
-
-TTcpSocket& TTcpSocket::operator=(TTcpSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Handle = other.Handle;
-        other.Handle = InvalidHandle;
-    }
-    return *this;
-}
-
 TTcpSocket TTcpSocket::Adopt(std::intptr_t handle) {
     TTcpSocket s;
     s.Handle = handle;
@@ -44,6 +31,14 @@ void TTcpSocket::Close() {
         CloseNative(ToNative(Handle));
         Handle = InvalidHandle;
     }
+}
+
+void TTcpSocket::Abort() {
+    if (!IsOpen()) return;
+    linger reset{};
+    reset.l_onoff = 1;  // and no time to linger: the close sends a reset
+    setsockopt(ToNative(Handle), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+    Close();
 }
 
 static sockaddr_in Resolve(const std::string& host, int port) {
@@ -122,9 +117,6 @@ std::size_t TTcpSocket::Receive(uint8_t* data, std::size_t size) {
     return static_cast<std::size_t>(n);
 }
 
-void TTcpSocket::DiscardPending() {
-    uint8_t scratch[512];
-    while (WaitReadable(0)) Receive(scratch, sizeof scratch);
-}
+std::chrono::steady_clock::time_point TTcpSocket::Now() { return std::chrono::steady_clock::now(); }
 
 }  // namespace tw

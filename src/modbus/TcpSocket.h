@@ -1,6 +1,7 @@
 // One TCP connection over BSD sockets or Winsock; the rest of the code never sees either.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -17,9 +18,16 @@ public:
 class TTcpSocket {
 public:
     TTcpSocket() = default;
-    ~TTcpSocket();
-    TTcpSocket(TTcpSocket&& other) noexcept;
-    TTcpSocket& operator=(TTcpSocket&& other) noexcept;
+    ~TTcpSocket() { Close(); }
+    TTcpSocket(TTcpSocket&& other) noexcept : Handle(other.Handle) { other.Handle = InvalidHandle; }
+    TTcpSocket& operator=(TTcpSocket&& other) noexcept {
+        if (this != &other) {
+            Close();
+            Handle = other.Handle;
+            other.Handle = InvalidHandle;
+        }
+        return *this;
+    }
     TTcpSocket(const TTcpSocket&) = delete;
     TTcpSocket& operator=(const TTcpSocket&) = delete;
 
@@ -27,6 +35,8 @@ public:
     // The wait runs in 125 ms steps, so a refused connection fails at the first step, not at the limit.
     void Connect(const std::string& host, int port, int timeoutMs);
     void Close();
+    // Closes with a reset instead of an orderly close, as the system of a device that crashed does.
+    void Abort();
     bool IsOpen() const { return Handle != InvalidHandle; }
 
     // Sends every byte in one call to the system.
@@ -35,8 +45,9 @@ public:
     bool WaitReadable(int timeoutMs);
     // Receives what is there, at most size bytes, waiting if nothing is; throws if the peer has closed.
     std::size_t Receive(uint8_t* data, std::size_t size);
-    // Throws away whatever has arrived and not been read, without waiting.
-    void DiscardPending();
+
+    // The clock that the waits of this layer run on.
+    static std::chrono::steady_clock::time_point Now();
 
     // Takes over a connected handle (used by the listener).
     static TTcpSocket Adopt(std::intptr_t handle);

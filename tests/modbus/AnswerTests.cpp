@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 
 namespace tw::test {
@@ -174,7 +176,7 @@ TEST_F(AnswerTest, DeviceThatAcceptsLateIsReadWithinTheConnectTimeOut) {
     // Accepted only after 2 s, the connect completes at the system's next retry, 2 or 3 s after it
     // began (the spacing of the retries depends on the kernel): inside the connect time-out, past
     // the time-outs that wait for answers.
-    TScriptedServer late(Sequence({Send(RegisterAnswer(1, {77}))}), 2000);
+    TScriptedServer late(Sequence({Send(RegisterAnswer(1, {77}))}), TAcceptAfter{2000});
     Use(late);
     client.ConnectTimeOut = 10000;
     client.TimeOut = 1000;
@@ -182,6 +184,104 @@ TEST_F(AnswerTest, DeviceThatAcceptsLateIsReadWithinTheConnectTimeOut) {
     ASSERT_NO_THROW(Read());
     EXPECT_EQ(value, 77);
     EXPECT_TRUE(ok);
+}
+
+// A copy of an answer, or bytes that are no answer, keep reaching the client until after it has sent
+// its next request: the next read must get its own answer all the same.
+TEST_F(AnswerTest, StrayBytesNeverPassForTheNextAnswer) {
+    const TBytes first = RegisterAnswer(1, {111});
+    struct TRow {
+        const char* what;
+        TReply reply;  // to the first read
+    } rows[] = {
+        {"a copy of the answer, later", TReply{{{first, 0}, {first, 150}}}},
+        {"a copy split around the next request",
+         TReply{{{Concat(first, TBytes(first.begin(), first.begin() + 4)), 0},
+                 {TBytes(first.begin() + 4, first.end()), 100}}}},
+        {"noise before and after the next request", TReply{{{first, 0}, {TBytes(20, 0), 0}, {TBytes(20, 0), 100}}}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        TScriptedServer server(Sequence({row.reply, Send(RegisterAnswer(1, {222}))}));
+        Use(server);
+        EXPECT_EQ(Read(1), 111);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // what came at once is there now
+        EXPECT_EQ(Read(2), 222);
+        EXPECT_TRUE(ok);
+        client.Disconnect();
+    }
+}
+
+// A device that repeats its answer without pause: waiting for it to stop would hold the read, and with it
+// Stop, for as long as the device keeps on.
+TEST_F(AnswerTest, ADeviceThatNeverStopsSendingCannotHoldARead) {
+    const TBytes answer = RegisterAnswer(1, {111});
+    TBytes copies;
+    for (int i = 0; i < 4000; ++i) copies.insert(copies.end(), answer.begin(), answer.end());
+    TReply endless{{{copies, 0}}};
+    endless.Endless = true;
+    auto server = std::make_unique<TScriptedServer>(Sequence({endless, Send(RegisterAnswer(1, {222}))}));
+    Use(*server);
+    EXPECT_EQ(Read(1), 111);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto second = std::async(std::launch::async, [&] { return Read(2); });
+    const bool done = second.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    EXPECT_TRUE(done) << "the read is still taking in the device's stream";
+    if (!done) server.reset();  // ends the stream, and so the read
+    EXPECT_EQ(second.get(), 222);
+}
+
+TEST_F(AnswerTest, AnAnswerMustBeWholeWithinBothWaits) {
+    const TBytes answer = RegisterAnswer(1, {0x1234});
+    const auto trickle = [&](int gapMs) {
+        TReply reply;
+        for (uint8_t byte : answer) reply.Steps.push_back({{byte}, gapMs});
+        return reply;
+    };
+    // Each gap within ReadTimeout, but the whole answer not within TimeOut and ReadTimeout together.
+    TScriptedServer server(Sequence({trickle(10), trickle(150), Send(answer)}));
+    Use(server);
+    EXPECT_EQ(Read(), 0x1234);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Read(), 0);
+    EXPECT_FALSE(ok);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));  // the trickle takes 1650
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(Read(), 0x1234);
+}
+
+// A block read hands over every value it asked for, or fails with zeros: never zeros as values.
+TEST_F(AnswerTest, BlockReadsHandOverEveryValueOrFail) {
+    struct TRow {
+        bool coils;
+        uint16_t count;
+        TBytes answer;  // empty: no request may go out
+        bool ok;
+        std::vector<uint16_t> values;
+    } rows[] = {
+        {false, 3, RegisterAnswer(1, {1, 2, 3}), true, {1, 2, 3}},
+        {false, 3, RegisterAnswer(1, {1, 2}), false, {0, 0, 0}},
+        {true, 10, Frame(1, 1, {2, 0x81, 0x02}), true, {1, 0, 0, 0, 0, 0, 0, 1, 0, 1}},
+        {true, 10, Frame(1, 1, {1, 0xFF}), false, std::vector<uint16_t>(10, 0)},
+        {false, 126, {}, false, std::vector<uint16_t>(126, 0)},
+        {true, 2001, {}, false, std::vector<uint16_t>(2001, 0)},
+    };
+    std::vector<TReply> replies;
+    for (const TRow& row : rows)
+        if (!row.answer.empty()) replies.push_back(Send(row.answer));
+    TScriptedServer server(Sequence(replies));
+    Use(server);
+    std::size_t requests = 0;
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(testing::Message() << (row.coils ? "coils: " : "registers: ") << row.count);
+        std::vector<uint16_t> values(row.count, 0xBEEF);
+        const bool read = row.coils ? client.ReadCoilBlock(1, row.count, values.data())
+                                    : client.ReadRegisterBlock(1, row.count, values.data());
+        EXPECT_EQ(read, row.ok);
+        EXPECT_EQ(values, row.values);
+        requests += row.answer.empty() ? 0 : 1;
+        EXPECT_EQ(server.Requests().size(), requests);
+    }
 }
 
 TEST(ConnectFailure, RefusedPortFailsAtOnceAndUnknownHostFails) {
@@ -211,7 +311,7 @@ TEST(ConnectFailure, RefusedPortFailsAtOnceAndUnknownHostFails) {
 
 TEST(ConnectFailure, ConnectGivesUpAfterItsTimeOut) {
     // A listener whose queue is full answers further connects not at all.
-    TScriptedServer neverAccepting(Sequence({}), 600000);
+    TScriptedServer neverAccepting(Sequence({}), TAcceptAfter{600000});
     TTcpSocket socket;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(socket.Connect("127.0.0.1", neverAccepting.Port(), 300), ESocketError);

@@ -63,15 +63,16 @@ TEST(RequestFrame, ReadsAndWritesOnTheWire) {
     ASSERT_TRUE(client.ReadRegisterBlock(10, 125, block.data()));
     ASSERT_TRUE(client.ReadCoilBlock(1, 2000, block.data()));
 
+    // The transaction identifier counts the requests of the connection from 0.
     const std::vector<TRequest> expected{
         Bytes({0, 0, 0, 0, 0, 6, 7, 1, 0x00, 0x09, 0x00, 0x01}),
-        Bytes({0, 0, 0, 0, 0, 6, 1, 6, 0x00, 0x63, 0x12, 0x34}),
-        Bytes({0, 0, 0, 0, 0, 6, 1, 5, 0x00, 0x09, 0xFF, 0x00}),
-        Bytes({0, 0, 0, 0, 0, 6, 1, 5, 0x00, 0x09, 0x00, 0x00}),
-        Bytes({0, 0, 0, 0, 0, 6, 1, 5, 0x00, 0x09, 0xFF, 0x00}),
-        Bytes({0, 0, 0, 0, 0, 6, 1, 3, 0xFF, 0xFF, 0x00, 0x01}),
-        Bytes({0, 0, 0, 0, 0, 6, 1, 3, 0x00, 0x09, 0x00, 0x7D}),
-        Bytes({0, 0, 0, 0, 0, 6, 1, 1, 0x00, 0x00, 0x07, 0xD0}),
+        Bytes({0, 1, 0, 0, 0, 6, 1, 6, 0x00, 0x63, 0x12, 0x34}),
+        Bytes({0, 2, 0, 0, 0, 6, 1, 5, 0x00, 0x09, 0xFF, 0x00}),
+        Bytes({0, 3, 0, 0, 0, 6, 1, 5, 0x00, 0x09, 0x00, 0x00}),
+        Bytes({0, 4, 0, 0, 0, 6, 1, 5, 0x00, 0x09, 0xFF, 0x00}),
+        Bytes({0, 5, 0, 0, 0, 6, 1, 3, 0xFF, 0xFF, 0x00, 0x01}),
+        Bytes({0, 6, 0, 0, 0, 6, 1, 3, 0x00, 0x09, 0x00, 0x7D}),
+        Bytes({0, 7, 0, 0, 0, 6, 1, 1, 0x00, 0x00, 0x07, 0xD0}),
     };
     EXPECT_EQ(device.Requests(), expected);
     EXPECT_EQ(device.Register(100), 0x1234);

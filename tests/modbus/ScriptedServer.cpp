@@ -1,5 +1,6 @@
 #include "ScriptedServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -27,6 +28,30 @@ TBytes RegisterAnswer(uint8_t unit, const std::vector<uint16_t>& values) {
 
 TBytes EchoAnswer(const TRequest& request) { return TBytes(request.begin(), request.end()); }
 
+TBytes Concat(TBytes first, const TBytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+namespace {
+// Every frame of a reply gets the request's transaction identifier, as a device echoes it. The frames
+// are found by their length fields across the steps, so a reply cut into any steps is stamped alike.
+std::vector<TReplyStep> EchoTransactionId(std::vector<TReplyStep> steps, const TRequest& request) {
+    TBytes all;
+    for (const TReplyStep& step : steps) all.insert(all.end(), step.Bytes.begin(), step.Bytes.end());
+    for (std::size_t at = 0; at + 7 <= all.size(); at += 6 + ((all[at + 4] << 8) | all[at + 5])) {
+        all[at] = request[0];
+        all[at + 1] = request[1];
+    }
+    auto next = all.begin();
+    for (TReplyStep& step : steps) {
+        std::copy_n(next, step.Bytes.size(), step.Bytes.begin());
+        next += static_cast<std::ptrdiff_t>(step.Bytes.size());
+    }
+    return steps;
+}
+}  // namespace
+
 std::function<TReply(const TRequest&)> Sequence(std::vector<TReply> replies) {
     auto state = std::make_shared<std::pair<std::mutex, std::vector<TReply>>>();
     state->second = std::move(replies);
@@ -36,13 +61,17 @@ std::function<TReply(const TRequest&)> Sequence(std::vector<TReply> replies) {
     };
 }
 
-TScriptedServer::TScriptedServer(THandler handler) : Handler(std::move(handler)) {
+TScriptedServer::TScriptedServer(THandler handler, int port) : Handler(std::move(handler)) {
+    Listener.emplace(port);
+    BoundPort = Listener->Port();
     Acceptor = std::thread([this] { AcceptLoop(); });
 }
 
-TScriptedServer::TScriptedServer(THandler handler, int acceptAfterMs) : Handler(std::move(handler)) {
+TScriptedServer::TScriptedServer(THandler handler, TAcceptAfter acceptAfter) : Handler(std::move(handler)) {
+    Listener.emplace(0);
+    BoundPort = Listener->Port();
     FillQueue();
-    AcceptFrom = std::chrono::steady_clock::now() + std::chrono::milliseconds(acceptAfterMs);
+    AcceptFrom = std::chrono::steady_clock::now() + std::chrono::milliseconds(acceptAfter.Ms);
     Acceptor = std::thread([this] { AcceptLoop(); });
 }
 
@@ -64,7 +93,16 @@ TScriptedServer::~TScriptedServer() {
     Stopping = true;
     Acceptor.join();
     std::lock_guard<std::mutex> lock(Guard);
-    for (auto& session : Sessions) session.join();
+    for (TSession& session : Sessions) session.Thread.join();
+}
+
+bool TScriptedServer::Refuse(bool refusing) {
+    Refusing = refusing;
+    for (int waited = 0; Listening == refusing; ++waited) {
+        if (waited == 5000) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 std::vector<TRequest> TScriptedServer::Requests() const {
@@ -76,11 +114,35 @@ void TScriptedServer::AcceptLoop() {
     while (!Stopping && std::chrono::steady_clock::now() < AcceptFrom)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     while (!Stopping) {
+        if (Refusing && Listener) {
+            Listener.reset();
+            Listening = false;
+        } else if (!Refusing && !Listener) {
+            try {
+                Listener.emplace(BoundPort);
+                Listening = true;
+            } catch (const ESocketError&) {
+                // someone else holds the port for the moment: try again
+            }
+        }
         TTcpSocket connection;
-        if (!Listener.Accept(connection, 20)) continue;
+        if (!Listener) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (!Listener->Accept(connection, 5)) continue;
         ++Accepted;
         std::lock_guard<std::mutex> lock(Guard);
-        Sessions.emplace_back([this, c = std::move(connection)]() mutable { Serve(std::move(c)); });
+        Sessions.remove_if([](TSession& s) {
+            if (!s.Done) return false;
+            s.Thread.join();
+            return true;
+        });
+        TSession& session = Sessions.emplace_back();
+        session.Thread = std::thread([this, &session, c = std::move(connection)]() mutable {
+            Serve(std::move(c));
+            session.Done = true;
+        });
     }
 }
 
@@ -97,12 +159,16 @@ void TScriptedServer::Serve(TTcpSocket connection) {
                 Received.push_back(request);
             }
             const TReply reply = Handler(request);
-            for (const TReplyStep& step : reply.Steps) {
-                if (step.HoldBack) step.HoldBack();
-                std::this_thread::sleep_for(std::chrono::milliseconds(step.DelayMs));
-                connection.Send(step.Bytes.data(), step.Bytes.size());
-                ++Sent;
-            }
+            const std::vector<TReplyStep> steps = EchoTransactionId(reply.Steps, request);
+            do {
+                for (const TReplyStep& step : steps) {
+                    if (step.HoldBack) step.HoldBack();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(step.DelayMs));
+                    connection.Send(step.Bytes.data(), step.Bytes.size());
+                    ++Sent;
+                }
+            } while (reply.Endless && !Stopping);
+            if (reply.Reset) return connection.Abort();
             if (reply.Close) return;
         }
     } catch (const ESocketError&) {
