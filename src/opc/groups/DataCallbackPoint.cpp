@@ -77,6 +77,8 @@ TConnectionPointEnumerator::~TConnectionPointEnumerator() {
 }
 
 HRESULT TConnectionPointEnumerator::Next(ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) {
+    // Without a count the client could not know how many points (each with a reference) it got.
+    if (!pcFetched && cConnections != 1) return E_POINTER;
     ULONG fetched = 0;
     const HRESULT hr = cursor_.Next(cConnections, ppCP, &fetched, points_.size(), S_FALSE,
                                     [&](size_t index, IConnectionPoint*& slot) {
