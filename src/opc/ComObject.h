@@ -9,6 +9,10 @@
 
 namespace tw::opc {
 
+// Objects of this base alive in the process: the tests' count of what the server keeps.
+inline volatile LONG liveComObjects = 0;
+inline LONG LiveComObjects() { return liveComObjects; }
+
 struct TInterfaceEntry {
     const IID& iid;
     void* itf;
@@ -39,8 +43,8 @@ public:
     ULONG RefCount() const { return static_cast<ULONG>(refs_); }
 
 protected:
-    TComObject() = default;
-    virtual ~TComObject() = default;
+    TComObject() { InterlockedIncrement(&liveComObjects); }
+    virtual ~TComObject() { InterlockedDecrement(&liveComObjects); }
 
     // The object's table; the first entry also answers IUnknown, so identity is stable.
     virtual void* FindInterface(REFIID riid) = 0;

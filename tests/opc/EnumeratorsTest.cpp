@@ -52,7 +52,8 @@ TEST_F(StringsEnumerator, ZeroCountAndMissingFetchedPointer) {
     LPOLESTR slot = nullptr;
     ULONG fetched = 77;
     EXPECT_EQ(e->Next(0, &slot, &fetched), ENUM_RAN_OUT);
-    EXPECT_EQ(fetched, 77u);  // nothing written
+    EXPECT_EQ(fetched, 0u);  // a success: the count must say that nothing was delivered
+    EXPECT_EQ(slot, nullptr);
     EXPECT_EQ(e->Next(1, &slot, nullptr), E_INVALIDARG);
     EXPECT_EQ(slot, nullptr);
     // The position did not move.
@@ -109,8 +110,9 @@ TEST(UnknownEnumerator, HoldsOneReferencePerElementAndHandsOutAddRefedOnes) {
     EXPECT_EQ(a.refs, 2u);
 
     IUnknown* got[3] = {};
-    ULONG fetched = 0;
+    ULONG fetched = 77;
     EXPECT_EQ(e->Next(0, got, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
     EXPECT_EQ(e->Next(3, got, &fetched), ENUM_RAN_OUT);
     ASSERT_EQ(fetched, 2u);
     EXPECT_EQ(got[0], &a);

@@ -185,6 +185,23 @@ TEST_F(Server, AddGroupDeadbandBoundsAndMissingOutPointers) {
     EXPECT_EQ(server->AddGroup(L"x", TRUE, 1, 0, nullptr, nullptr, 0, &h, &r, IID_IUnknown, nullptr), E_INVALIDARG);
     EXPECT_EQ(g, nullptr);
     EXPECT_EQ(da2->PrivateGroups().size(), 2u);
+
+    // An interface the group does not have (one of a later OPC version, say) is refused before a
+    // group is made: handed out across processes as that interface it could not be marshalled, and
+    // would stay behind with nobody to release it. No handle is used up and no placeholder left.
+    EXPECT_EQ(server->AddGroup(L"x", TRUE, 1, 0, nullptr, nullptr, 0, &h, &r, IID_IEnumString, &g), E_NOINTERFACE);
+    EXPECT_EQ(g, nullptr);
+    EXPECT_EQ(h, 0u);
+    EXPECT_EQ(da2->PrivateGroups().size(), 2u);
+    EXPECT_TRUE(da2->RemovedGroups().empty());
+    const TAdded next = Add(L"x", 100);
+    EXPECT_EQ(next.handle, da2->PrivateGroups()[1]->ServerHandle() + 1);
+    ASSERT_EQ(server->AddGroup(L"y", TRUE, 1, 0, nullptr, nullptr, 0, &h, &r, IID_IOPCItemMgt, &g), S_OK);
+    void* mgt = nullptr;
+    EXPECT_EQ(g->QueryInterface(IID_IOPCItemMgt, &mgt), S_OK);
+    EXPECT_EQ(mgt, g);  // handed out as the interface asked for
+    static_cast<IUnknown*>(mgt)->Release();
+    groups.push_back(g);
 }
 
 TEST_F(Server, RemoveGroupMarksThenThePlaceholderSucceedsOnce) {
@@ -415,6 +432,50 @@ TEST_F(Server, BothGetErrorStringMethodsGiveEachCodesOwnText) {
         CoTaskMemFree(fromCommon);
     }
     common->Release();
+}
+
+// What a broken or hostile late-bound client may send: counts beyond its arrays (the type
+// information writes an identifier for every name it is told of, and walks every argument it is
+// told of), named arguments that outnumber the arguments, the members a dual interface inherits.
+TEST_F(Server, DispatchRefusesCountsBeyondItsArraysAndNeverReleasesThroughInvoke) {
+    IDispatch* dual = nullptr;
+    ASSERT_EQ(server->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dual)), S_OK);
+    LPOLESTR name = const_cast<LPOLESTR>(L"NoSuchMember");
+    DISPID id = 12345;
+    EXPECT_EQ(dual->GetIDsOfNames(IID_NULL, &name, 0xFFFFFFFF, 0, &id), E_INVALIDARG);
+    EXPECT_EQ(id, 12345);
+
+    VARIANT arg;
+    VariantInit(&arg);
+    DISPID named = DISPID_PROPERTYPUT;
+    struct TShape {
+        VARIANT* args;
+        DISPID* names;
+        UINT cArgs, cNamed;
+    };
+    for (const TShape& p : {TShape{&arg, &named, 0xFFFFFFFF, 0xFFFFFFFF}, TShape{&arg, &named, 0xFFFFFFFF, 0},
+                            TShape{&arg, &named, 1, 2}, TShape{nullptr, nullptr, 1, 0}, TShape{&arg, nullptr, 1, 1}}) {
+        DISPPARAMS params{p.args, p.names, p.cArgs, p.cNamed};
+        EXPECT_EQ(dual->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
+                  E_INVALIDARG)
+            << p.cArgs << " arguments, " << p.cNamed << " named";
+    }
+
+    // Well-formed calls reach the type information, which knows no member of IDA2's own, nor lets
+    // a client call the IUnknown members it inherits (0x60000001 AddRef, 0x60000002 Release).
+    const ULONG refs = dual->AddRef() - 1;
+    dual->Release();
+    for (DISPID member : {DISPID(1), DISPID(0x60000001), DISPID(0x60000002)}) {
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        VARIANT result;
+        VariantInit(&result);
+        EXPECT_TRUE(FAILED(dual->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr)))
+            << member;
+        VariantClear(&result);
+    }
+    EXPECT_EQ(dual->AddRef() - 1, refs);
+    dual->Release();
+    dual->Release();
 }
 
 }  // namespace

@@ -1,18 +1,22 @@
 #include "opc/groups/EnumItemAtt.h"
 
-#include <cstring>
+#include <algorithm>
+
+#include "opc/groups/TaskArray.h"
 
 namespace tw::opc {
 
 HRESULT TOPCItemAttEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched) {
+    if (ppItemArray) *ppItemArray = nullptr;
     if (pceltFetched) *pceltFetched = 0;
     if (celt == 0) return S_FALSE;
     if (!ppItemArray || !pceltFetched) return E_INVALIDARG;
-    *ppItemArray = nullptr;
-    const size_t bytes = static_cast<size_t>(celt) * sizeof(OPCITEMATTRIBUTES);
-    auto* array = static_cast<OPCITEMATTRIBUTES*>(CoTaskMemAlloc(bytes));
+    // Room for what is left, not for celt records: a client reads only the records fetched, and a
+    // celt of 0xFFFFFFFF must not become an array of that many.
+    const size_t left = records_.size() - std::min(cursor_.Position(), records_.size());
+    auto* array =
+        static_cast<OPCITEMATTRIBUTES*>(TaskArrayAlloc(std::min<size_t>(celt, left), sizeof(OPCITEMATTRIBUTES)));
     if (!array) return E_OUTOFMEMORY;
-    std::memset(array, 0, bytes);
     ULONG fetched = 0;
     const HRESULT hr = cursor_.Next(celt, array, &fetched, records_.size(), S_FALSE,
                                     [&](size_t index, OPCITEMATTRIBUTES& slot) {

@@ -10,6 +10,16 @@
 #include "opc/groups/TaskArray.h"
 
 namespace tw::opc {
+namespace {
+
+// A value whose copy would hold the client's objects or records: objects, records, and arrays,
+// whose elements may be either. No write takes any of them.
+bool HoldsClientObjects(const VARIANT& v) {
+    const VARTYPE base = v.vt & VT_TYPEMASK;
+    return (v.vt & VT_ARRAY) || base == VT_DISPATCH || base == VT_UNKNOWN || base == VT_RECORD;
+}
+
+}  // namespace
 
 HRESULT TOPCGroup::QueueItems(TAsyncKind kind, DWORD dwCount, const OPCHANDLE* phServer, const VARIANT* pItemValues,
                               DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) {
@@ -41,8 +51,12 @@ HRESULT TOPCGroup::QueueItems(TAsyncKind kind, DWORD dwCount, const OPCHANDLE* p
         if (kind != TAsyncKind::Write) continue;
         VARIANT copy;
         VariantInit(&copy);
-        // A value that cannot be copied keeps its entry, with an empty value the pass refuses.
-        if (FAILED(VariantCopy(&copy, const_cast<VARIANT*>(&pItemValues[i])))) {
+        // A value that cannot be copied keeps its entry, with an empty value the pass refuses. So
+        // does one that holds the client's objects or records, which no write takes: kept, it would
+        // hold them until the pass, whose release then calls out to the client in mid-list (and
+        // under Wine the copy of a record is never freed).
+        const VARIANT& value = pItemValues[i];
+        if (!HoldsClientObjects(value) && FAILED(VariantCopy(&copy, const_cast<VARIANT*>(&value)))) {
             VariantInit(&copy);
             errors[i] = E_FAIL;
         }

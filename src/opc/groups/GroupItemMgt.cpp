@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "opc/ComText.h"
-#include "opc/Guids.h"
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "opc/groups/EnumItemAtt.h"
@@ -153,7 +152,9 @@ HRESULT TOPCGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRe
 
 HRESULT TOPCGroup::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
     if (ppUnk) *ppUnk = nullptr;
-    if (!IsEqualIID(riid, IID_IEnumOPCItemAttributes) && !IsEqualIID(riid, CLSID_OPCEnumerators)) return E_INVALIDARG;
+    // Not the enumerators' class identifier either, which names no interface: across processes an
+    // enumerator handed out under it cannot be marshalled, and the stub's lost reference kept it.
+    if (!IsEqualIID(riid, IID_IEnumOPCItemAttributes)) return E_INVALIDARG;
     if (!ppUnk) return E_INVALIDARG;
     if (items_.Empty()) return S_FALSE;
     IEnumOPCItemAttributes* e = nullptr;

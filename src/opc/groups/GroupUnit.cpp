@@ -3,7 +3,6 @@
 #include <new>
 
 #include "opc/ComText.h"
-#include "opc/Guids.h"
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "opc/server/ServIMPL.h"
@@ -53,12 +52,6 @@ void* TOPCGroup::FindInterface(REFIID riid) {
                          {IID_IOPCGroup, static_cast<IOPCGroup*>(this)},
                          {IID_IProvideClassInfo, static_cast<IProvideClassInfo*>(this)},
                          {IID_ISupportErrorInfo, static_cast<ISupportErrorInfo*>(this)}});
-}
-
-IUnknown* TOPCGroup::InterfaceOrUnknown(REFIID riid) {
-    void* itf = FindInterface(riid);
-    AddRef();
-    return static_cast<IUnknown*>(itf ? itf : Unknown());
 }
 
 HRESULT TOPCGroup::InterfaceSupportsErrorInfo(REFIID riid) {
@@ -218,7 +211,10 @@ HRESULT TOPCGroup::SetName(LPCWSTR szName) {
 
 HRESULT TOPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
     if (ppUnk) *ppUnk = nullptr;
-    if (!IsEqualIID(riid, IID_IOPCGroupStateMgt) && !IsEqualIID(riid, CLSID_OPCEnumerators)) return E_NOINTERFACE;
+    // Only an interface the clone has: no interface is named {DDC012F8-...} (the enumerators' class
+    // identifier), so across processes a clone handed out under it cannot be marshalled, and the
+    // stub's lost reference kept the clone in the server for good.
+    if (!IsEqualIID(riid, IID_IOPCGroupStateMgt)) return E_NOINTERFACE;
     if (!ppUnk) return E_INVALIDARG;
     if (!server_) return E_FAIL;  // detached from its server: there is no list to clone into
     std::string candidate = Narrow(szName);
@@ -230,11 +226,6 @@ HRESULT TOPCGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
     IUnknown* clone = nullptr;
     const HRESULT hr = server_->AddClonedGroup(candidate, *this, &clone);
     if (FAILED(hr) || !clone) return FAILED(hr) ? hr : E_OUTOFMEMORY;
-    // The caller gets the interface it named, so an in-process caller may use the pointer as such.
-    if (!IsEqualIID(riid, IID_IOPCGroupStateMgt)) {
-        *ppUnk = clone;
-        return S_OK;
-    }
     const HRESULT qi = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     clone->Release();
     return qi;

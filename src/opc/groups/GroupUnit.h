@@ -64,8 +64,6 @@ public:
     const TOPCItemList& Items() const { return items_; }
     std::size_t PendingCount() const { return pending_.size(); }
     IUnknown* Unknown() { return static_cast<IUnknown*>(FindInterface(IID_IUnknown)); }
-    // The group's pointer for riid with a reference added, or its IUnknown when it has no such interface.
-    IUnknown* InterfaceOrUnknown(REFIID riid);
 
     static DWORD ReviseUpdateRate(DWORD requested) { return requested == 0 ? 1000 : requested; }
 

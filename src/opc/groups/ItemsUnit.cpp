@@ -92,6 +92,10 @@ void TOPCItem::ReadForCallback(OPCHANDLE& clientHandle, VARIANT& value, bool upd
 }
 
 HRESULT TOPCItem::StoreValue(const VARIANT& value) const {
+    // Objects and records are no numbers, and are not converted: converting an object calls into
+    // the client from inside the write (which may then remove this very item), an object whose
+    // value is itself again never converts at all, and under Wine converting a record leaks a copy.
+    if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN || value.vt == VT_RECORD) return OPC_E_BADTYPE;
     // Compared as a number, so a text holding a decimal number counts as that number.
     VARIANT number;
     VariantInit(&number);

@@ -62,8 +62,9 @@ public:
     virtual void ReadForCallback(OPCHANDLE& clientHandle, VARIANT& value, bool updateLastSeen, HRESULT& error,
                                  WORD& quality);
     // Range-checks value and writes it to the tag's device, whose data point takes it when the device
-    // (or simulation) did: S_OK, DISP_E_OVERFLOW (below 0 or above 65535), OPC_E_BADTYPE (no number;
-    // nothing is written), or E_FAIL (the device did not take it: no answer, or an exception answer).
+    // (or simulation) did: S_OK, DISP_E_OVERFLOW (below 0 or above 65535), OPC_E_BADTYPE (no number,
+    // objects and records among them; nothing is written), or E_FAIL (the device did not take it: no
+    // answer, or an exception answer).
     HRESULT StoreValue(const VARIANT& value) const;
     void FillAttributes(TOPCItemAttributes& record) const;
     // Copy for a cloned group: same settings, handles and cached values, but nothing pending and

@@ -18,7 +18,10 @@ public:
     template <class Slot, class Deliver>
     HRESULT Next(ULONG celt, Slot* rgelt, ULONG* pceltFetched, size_t count, HRESULT whenFewerThanOne,
                  Deliver deliver) {
-        if (celt < 1) return whenFewerThanOne;
+        if (celt < 1) {
+            if (pceltFetched) *pceltFetched = 0;  // a success: the count must say what was delivered
+            return whenFewerThanOne;
+        }
         if (!pceltFetched || !rgelt) return E_INVALIDARG;
         ULONG fetched = 0;
         HRESULT hr = S_OK;
@@ -46,6 +49,7 @@ public:
         return S_FALSE;
     }
     void Reset() { position_ = 0; }
+    std::size_t Position() const { return position_; }
 
 private:
     size_t position_ = 0;

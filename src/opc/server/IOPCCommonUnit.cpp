@@ -20,8 +20,9 @@ HRESULT TIOPCCommon::GetLocaleID(LCID* pdwLcid) {
 }
 
 HRESULT TIOPCCommon::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) {
+    if (pdwCount) *pdwCount = 0;
+    if (pdwLcid) *pdwLcid = nullptr;
     if (!pdwCount || !pdwLcid) return E_INVALIDARG;
-    *pdwCount = 0;
     *pdwLcid = static_cast<LCID*>(CoTaskMemAlloc(2 * sizeof(LCID)));
     if (!*pdwLcid) return E_OUTOFMEMORY;
     (*pdwLcid)[0] = kLocaleSystemDefault;

@@ -2,12 +2,12 @@
 
 #include <oleauto.h>
 
-#include <cstring>
 #include <string>
 
 #include "opc/ComText.h"
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
+#include "opc/groups/TaskArray.h"
 #include "tags/DataPoints.h"
 #include "tags/TagTable.h"
 
@@ -34,11 +34,15 @@ HRESULT ResolveItem(LPCWSTR szItemID, uint32_t& tagId) {
     return tagId == 0 ? OPC_E_INVALIDITEMID : S_OK;
 }
 
+// Every [out] pointer the client gave stays NULL unless the call succeeds, whatever it fails on.
+template <class... Outs>
+void NoOutputs(Outs*... outs) {
+    ((outs ? static_cast<void>(*outs = nullptr) : static_cast<void>(0)), ...);
+}
+
 template <class T>
 T* TaskArray(DWORD count) {
-    void* p = CoTaskMemAlloc(count * sizeof(T));
-    if (p) std::memset(p, 0, count * sizeof(T));
-    return static_cast<T*>(p);
+    return static_cast<T*>(TaskArrayAlloc(count, sizeof(T)));
 }
 
 // The quality of the tag's data point: how the device side last obtained its value. Points already
@@ -104,11 +108,12 @@ bool TagValueVariant(uint32_t valueTagId, uint32_t canonicalType, VARIANT& value
 
 HRESULT TOPCItemProp::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
                                                LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes) {
+    NoOutputs(ppPropertyIDs, ppDescriptions, ppvtDataTypes);
+    if (pdwCount) *pdwCount = 0;
     uint32_t tagId = 0;
     const HRESULT check = ResolveItem(szItemID, tagId);
     if (FAILED(check)) return check;
     if (!pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes) return E_INVALIDARG;
-    *pdwCount = 0;
     auto* ids = TaskArray<DWORD>(kPropertyCount);
     auto* descriptions = TaskArray<LPWSTR>(kPropertyCount);
     auto* types = TaskArray<VARTYPE>(kPropertyCount);
@@ -140,6 +145,7 @@ HRESULT TOPCItemProp::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
 
 HRESULT TOPCItemProp::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, VARIANT** ppvData,
                                         HRESULT** ppErrors) {
+    NoOutputs(ppvData, ppErrors);
     if (!szItemID || !*szItemID) return OPC_E_INVALIDITEMID;
     if (dwCount == 0 || !pdwPropertyIDs || !ppvData || !ppErrors) return E_INVALIDARG;
     uint32_t tagId = 0;
@@ -166,6 +172,7 @@ HRESULT TOPCItemProp::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* p
 
 HRESULT TOPCItemProp::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs, LPWSTR** ppszNewItemIDs,
                                     HRESULT** ppErrors) {
+    NoOutputs(ppszNewItemIDs, ppErrors);
     if (!szItemID || !*szItemID) return OPC_E_INVALIDITEMID;
     if (dwCount == 0 || !pdwPropertyIDs || !ppszNewItemIDs || !ppErrors) return E_INVALIDARG;
     uint32_t tagId = 0;

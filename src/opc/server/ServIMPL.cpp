@@ -22,6 +22,10 @@ namespace {
 
 constexpr size_t kInitialGroupCapacity = 255;
 constexpr int kNameAttempts = 10;
+// A member's name and one name per parameter, as many as a type library can describe. The type
+// information answers a longer list too, writing an entry for every name it was told of: a count
+// beyond the caller's arrays would have it write (and read) past them.
+constexpr UINT kMaxDispatchNames = 1 + 0x7FFF;
 
 }  // namespace
 
@@ -168,6 +172,15 @@ HRESULT TDA2::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate
 
     TOPCGroup* group = TOPCGroup::Create(this, &privateGroups_);
     if (!group) return E_OUTOFMEMORY;
+    // The group is handed out as riid. One it does not answer (an interface of a later OPC version,
+    // say) is refused before anything is made: across processes the group could not be marshalled
+    // as riid, and would stay behind with nobody to release it.
+    IUnknown* itf = nullptr;
+    if (FAILED(group->QueryInterface(riid, reinterpret_cast<void**>(&itf)))) {
+        group->AddRef();
+        group->Release();  // never listed: it ends here without a trace
+        return E_NOINTERFACE;
+    }
     privateGroups_.push_back(group);
     *phServerGroup = NextGroupHandle();
     group->InitState(name, bActive, *phServerGroup, dwLCID, deadband, hClientGroup, dwRequestedUpdateRate);
@@ -175,8 +188,7 @@ HRESULT TDA2::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate
     *pRevisedUpdateRate = group->UpdateRate();
     const HRESULT hr = *pRevisedUpdateRate == dwRequestedUpdateRate ? S_OK : OPC_S_UNSUPPORTEDRATE;
     UpdateServerConsole();
-    // An unsupported riid is not refused: the group's IUnknown is returned then.
-    *ppUnk = group->InterfaceOrUnknown(riid);
+    *ppUnk = itf;
     return hr;
 }
 
@@ -292,7 +304,7 @@ HRESULT TDA2::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) {
 HRESULT TDA2::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) {
     (void)riid;
     (void)lcid;
-    if (!rgszNames || !rgDispId) return E_INVALIDARG;
+    if (!rgszNames || !rgDispId || cNames > kMaxDispatchNames) return E_INVALIDARG;
     ITypeInfo* ti = TypeInfoOf(IID_IDA2);
     if (!ti) return E_NOTIMPL;
     HRESULT hr = DispGetIDsOfNames(ti, rgszNames, cNames, rgDispId);
@@ -304,7 +316,9 @@ HRESULT TDA2::Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, D
                      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
     (void)riid;
     (void)lcid;
-    if (!pDispParams) return E_INVALIDARG;
+    if (!pDispParams || pDispParams->cNamedArgs > pDispParams->cArgs || pDispParams->cArgs >= kMaxDispatchNames ||
+        (pDispParams->cArgs && !pDispParams->rgvarg) || (pDispParams->cNamedArgs && !pDispParams->rgdispidNamedArgs))
+        return E_INVALIDARG;
     ITypeInfo* ti = TypeInfoOf(IID_IDA2);
     if (!ti) return E_NOTIMPL;
     HRESULT hr = DispInvoke(static_cast<IDA2*>(this), ti, dispIdMember, wFlags, pDispParams, pVarResult,

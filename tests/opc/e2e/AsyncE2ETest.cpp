@@ -16,6 +16,7 @@
 #include "FakeDevice.h"
 #include "OPCDA.h"
 #include "ClientSupport.h"
+#include "GatewayCopy.h"
 #include "Processes.h"
 #include "Tarnowick.h"
 #include "e2e/ConfigDatabase.h"
@@ -56,28 +57,18 @@ const TCallback* Find(const TFakeDataSink& sink, TCallbackKind kind, DWORD trans
 class AsyncEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        device = new tw::test::TFakeDevice;
-        device->SetRegister(40, 100);
-        device->SetRegister(41, 41);
-        folder = e2e::InstallCopy(L"async", e2e::GatewayFiles());
-        configured = WriteConfiguration(folder, device->Port());
-        // Our proxy/stub, and COM starts this copy.
-        test::RunProgram(L"regsvr32.exe /s \"" + e2e::BinFolder() + L"TarnowickPS.dll\"", 30000);
-        test::RunProgram(L"\"" + folder + L"Tarnowick.exe\" /RegServer", 30000);
+        gateway = new test::TGatewayCopy(L"async", WriteConfiguration);
+        gateway->device.SetRegister(40, 100);
+        gateway->device.SetRegister(41, 41);
     }
     static void TearDownTestSuite() {
-        test::RunProgram(L"\"" + e2e::BinFolder() + L"Tarnowick.exe\" /RegServer", 30000);
-        delete device;
-        device = nullptr;
+        delete gateway;
+        gateway = nullptr;
     }
 
-    static tw::test::TFakeDevice* device;
-    static std::wstring folder;
-    static std::string configured;  // the database error, empty when written
+    static test::TGatewayCopy* gateway;
 };
-tw::test::TFakeDevice* AsyncEndToEnd::device = nullptr;
-std::wstring AsyncEndToEnd::folder;
-std::string AsyncEndToEnd::configured;
+test::TGatewayCopy* AsyncEndToEnd::gateway = nullptr;
 
 // The data changes of the subscription (transid 0) carrying a T1 value, in order.
 std::vector<LONG> SubscribedValues(const TFakeDataSink& sink, std::size_t from = 0) {
@@ -107,10 +98,11 @@ std::set<std::string> CliGoodValues(const std::string& output) {
 }
 
 TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledClient) {
-    ASSERT_TRUE(test::FileExists(folder + L"Tarnowick.exe")) << "Tarnowick.exe is not built";
-    ASSERT_EQ(configured, "");
-    e2e::TProcess gateway = e2e::TProcess::Start(folder + L"Tarnowick.exe");
-    HWND main = test::TickStartPolling(gateway.Pid(), kStartMs, kStartMs);
+    ASSERT_TRUE(test::FileExists(gateway->Exe())) << "Tarnowick.exe is not built";
+    ASSERT_EQ(gateway->configured, "");
+    tw::test::TFakeDevice* device = &gateway->device;
+    e2e::TProcess process = e2e::TProcess::Start(gateway->Exe());
+    HWND main = test::TickStartPolling(process.Pid(), kStartMs, kStartMs);
     ASSERT_NE(main, nullptr) << "the gateway showed no main window";
 
     IOPCServer* server = nullptr;
@@ -283,7 +275,7 @@ TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledC
     mgt->Release();
     server->Release();
     ASSERT_TRUE(e2e::SendCopyData(main, "Exit"));
-    EXPECT_TRUE(gateway.WaitExit(15000));
+    EXPECT_TRUE(process.WaitExit(15000));
 }
 
 }  // namespace

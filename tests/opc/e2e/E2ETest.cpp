@@ -187,6 +187,20 @@ void DriveServer(IOPCServer* server, REFCLSID clsid, const FILETIME& before) {
               OPC_E_DUPLICATENAME);
     EXPECT_EQ(hDup, 0u);
     EXPECT_EQ(dup, nullptr);
+    // A group handed out as an interface it does not have could not cross to the client, and would
+    // stay behind in the server with nobody to release it: refused before it is made.
+    EXPECT_EQ(server->AddGroup(L"C", TRUE, 100, 3, nullptr, nullptr, 0, &hDup, &rate, IID_IEnumString, &dup),
+              E_NOINTERFACE);
+    EXPECT_EQ(dup, nullptr);
+    IOPCGroupStateMgt* state = nullptr;
+    ASSERT_EQ(a->QueryInterface(IID_IOPCGroupStateMgt, reinterpret_cast<void**>(&state)), S_OK);
+    EXPECT_EQ(state->CloneGroup(L"C", CLSID_OPCEnumerators, &dup), E_NOINTERFACE);
+    EXPECT_EQ(dup, nullptr);
+    state->Release();
+    ASSERT_EQ(server->GetStatus(&st), S_OK);
+    EXPECT_EQ(st->dwGroupCount, 2u);
+    CoTaskMemFree(st->szVendorInfo);
+    CoTaskMemFree(st);
 
     // A top-level [out] string through the patched proxy.
     LPWSTR text = nullptr;

@@ -2,6 +2,7 @@
 
 #include "GroupFixture.h"
 #include "FakeDataSink.h"
+#include "HostileObjects.h"
 
 #include <oleauto.h>
 
@@ -481,6 +482,37 @@ TEST_F(AsyncIO, SinkMayRemoveAndReleaseTheGroupInsideItsDataChange) {
     EXPECT_EQ(sink.refs(), 0u);  // the group let go of the sink when it ended
     da2->PulseServer(kNow);
     EXPECT_EQ(sink.Count(TCallbackKind::DataChange), 1u);
+}
+
+// A queued write keeps no value that holds the client's objects or records (no write takes one):
+// kept until the pass, the last release of an object would call out to the client in the middle
+// of the pending list, and under Wine the copy of a record is never freed.
+TEST_F(AsyncIO, QueuedWritesKeepNoClientObjectsOrRecords) {
+    Advise();
+    const auto h = AddHandles(group, {{L"T1"}});
+    auto* object = new hostile::TValueObject(hostile::TValueObject::Number);
+    auto* record = new hostile::TRecordInfo;
+    LONG fields = 5;
+    std::vector<VARIANT> values = ObjectValues(object, record, &fields);
+    std::vector<OPCHANDLE> handles(values.size(), h[0]);
+    DWORD cancel = 0;
+    HRESULT* e = nullptr;
+    ASSERT_EQ(Async()->Write(static_cast<DWORD>(values.size()), handles.data(), values.data(), 31, &cancel, &e), S_OK);
+    EXPECT_EQ(Errors(e, 4), std::vector<HRESULT>(4, S_OK));
+    EXPECT_EQ(object->References(), 2u);  // the test's and the array's, none of the group's
+    EXPECT_EQ(record->Copies(), 0);
+    Take();
+    Passes(1);
+    ASSERT_EQ(sink.Count(TCallbackKind::WriteComplete), 1u);
+    for (const TCallback& c : Take()) {
+        if (c.kind == TCallbackKind::WriteComplete) {
+            EXPECT_EQ(c.errors, std::vector<HRESULT>(4, OPC_E_BADTYPE));
+        }
+    }
+    EXPECT_EQ(object->CalledInto(), 0);
+    SafeArrayDestroy(values[3].parray);
+    EXPECT_EQ(object->Release(), 0u);
+    EXPECT_EQ(record->Release(), 0u);
 }
 
 }  // namespace

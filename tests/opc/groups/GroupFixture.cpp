@@ -1,5 +1,7 @@
 #include "GroupFixture.h"
 
+#include <oleauto.h>
+
 #include "acquisition/ModBusObjList.h"
 #include "opc/ComText.h"
 #include "tags/TagTable.h"
@@ -85,6 +87,23 @@ std::vector<HRESULT> GroupFixture::Errors(HRESULT* errors, DWORD count) {
     if (errors) out.assign(errors, errors + count);
     CoTaskMemFree(errors);
     return out;
+}
+
+std::vector<VARIANT> GroupFixture::ObjectValues(IDispatch* object, IRecordInfo* record, void* fields) {
+    std::vector<VARIANT> values(4);
+    for (VARIANT& v : values) VariantInit(&v);
+    values[0].vt = VT_DISPATCH;
+    values[0].pdispVal = object;
+    values[1].vt = VT_UNKNOWN;
+    values[1].punkVal = object;
+    values[2].vt = VT_RECORD;
+    values[2].pRecInfo = record;
+    values[2].pvRecord = fields;
+    values[3].vt = VT_ARRAY | VT_DISPATCH;
+    values[3].parray = SafeArrayCreateVector(VT_DISPATCH, 0, 1);
+    LONG at = 0;
+    SafeArrayPutElement(values[3].parray, &at, object);
+    return values;
 }
 
 }  // namespace tw::opc::test

@@ -46,6 +46,9 @@ protected:
     // Server handles of newly added valid items, in order.
     std::vector<OPCHANDLE> AddHandles(TOPCGroup* g, const std::vector<TDef>& defs);
     static std::vector<HRESULT> Errors(HRESULT* errors, DWORD count);
+    // Values that hold a client's objects or records, which no write takes: the object as
+    // VT_DISPATCH and VT_UNKNOWN, a record of it, and an array holding the object (one reference).
+    static std::vector<VARIANT> ObjectValues(IDispatch* object, IRecordInfo* record, void* fields);
 
     std::unique_ptr<tw::test::TFakeDevice> device;
     IOPCServer* server = nullptr;

@@ -135,7 +135,10 @@ TEST_F(GroupState, ClonesAreInactiveShareItemHandlesAndTakeTheEmptyNameOnce) {
     EXPECT_EQ(copy->Items()[0].RequestedType, VT_I2);
     EXPECT_EQ(copy->Items()[0].LastSeenQuality, kQualityNeverSeen);
 
-    ASSERT_EQ(state->CloneGroup(nullptr, CLSID_OPCEnumerators, &u), S_OK);
+    // The enumerators' class identifier names no interface the clone could be handed out as.
+    EXPECT_EQ(state->CloneGroup(nullptr, CLSID_OPCEnumerators, &u), E_NOINTERFACE);
+    EXPECT_EQ(u, nullptr);
+    ASSERT_EQ(state->CloneGroup(nullptr, IID_IOPCGroupStateMgt, &u), S_OK);
     held.push_back(u);
     const std::string second = da2->PrivateGroups().back()->Name();
     EXPECT_FALSE(second.empty());
@@ -167,6 +170,18 @@ TEST_F(GroupState, EveryUnadviseEndsTheCallbacksAndCookiesReuseFreedSlots) {
     EXPECT_EQ(cp->Unadvise(ca), CONNECT_E_NOCONNECTION);
     ASSERT_EQ(cp->Advise(a, &ca), S_OK);
     EXPECT_EQ(ca, 1u);
+
+    // Its points come one at a time without a count: with one, a client that asked for more could
+    // not tell how many (each with a reference) it got.
+    IEnumConnectionPoints* points = nullptr;
+    ASSERT_EQ(group->EnumConnectionPoints(&points), S_OK);
+    IConnectionPoint* got[2] = {};
+    EXPECT_EQ(points->Next(2, got, nullptr), E_POINTER);
+    EXPECT_EQ(got[0], nullptr);
+    ASSERT_EQ(points->Next(1, got, nullptr), S_OK);
+    EXPECT_EQ(got[0], cp);
+    got[0]->Release();
+    points->Release();
 
     // The group's teardown lets go of the sinks still advised.
     cp->Release();

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <tuple>
 
+#include "FakeDataSink.h"
 #include "GroupFixture.h"
+#include "opc/Guids.h"
 #include "opc/OpcError.h"
 
 namespace tw::opc::test {
@@ -104,9 +107,6 @@ std::vector<std::wstring> NextIds(IEnumOPCItemAttributes* e, ULONG celt, HRESULT
         CoTaskMemFree(a[i].szItemID);
         CoTaskMemFree(a[i].szAccessPath);
     }
-    if (a && fetched < celt) {
-        EXPECT_EQ(a[fetched].szItemID, nullptr);  // full size, the rest zero
-    }
     CoTaskMemFree(a);
     return ids;
 }
@@ -117,6 +117,8 @@ TEST_F(ItemMgt, EnumeratorWalksASnapshotOfTheAttributes) {
     EXPECT_EQ(u, nullptr);
     const auto h = AddHandles(group, {{L"T1", VT_R4, FALSE}, {L"T2"}, {L"C1"}});
     EXPECT_EQ(group->CreateEnumerator(IID_IUnknown, &u), E_INVALIDARG);
+    EXPECT_EQ(group->CreateEnumerator(CLSID_OPCEnumerators, &u), E_INVALIDARG);  // names no interface
+    EXPECT_EQ(u, nullptr);
     ASSERT_EQ(group->CreateEnumerator(IID_IEnumOPCItemAttributes, &u), S_OK);
     auto* e = static_cast<IEnumOPCItemAttributes*>(u);
     OPCHANDLE first[1] = {h[0]};
@@ -145,6 +147,74 @@ TEST_F(ItemMgt, EnumeratorWalksASnapshotOfTheAttributes) {
     EXPECT_EQ(clone->Skip(1), S_FALSE);
     clone->Release();
     e->Release();
+}
+
+// A count of 0xFFFFFFFF comes with an array of one entry from a broken client: every call that hands
+// out an array per entry refuses it at once, as a failed allocation, before it reads the array,
+// and leaves its outputs NULL. (A server that tried would zero-fill gigabytes: Wine grants them.)
+TEST_F(ItemMgt, CountsNoArrayHoldsAreRefusedBeforeTheArrayIsRead) {
+    const auto h = AddHandles(group, {{L"T1"}});
+    TFakeDataSink sink;
+    IConnectionPoint* cp = nullptr;
+    DWORD cookie = 0;
+    ASSERT_EQ(group->FindConnectionPoint(IID_IOPCDataCallback, &cp), S_OK);
+    ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
+    constexpr DWORD kHuge = 0xFFFFFFFF;
+    OPCHANDLE handle = h[0];
+    OPCITEMDEF def{};
+    def.szItemID = const_cast<LPWSTR>(L"T1");
+    VARIANT value;
+    VariantInit(&value);
+    VARTYPE type = VT_I4;
+    DWORD cancel = 0;
+    auto* io = As<IOPCSyncIO>(group, IID_IOPCSyncIO);
+    auto* async = As<IOPCAsyncIO2>(group, IID_IOPCAsyncIO2);
+    using TCall = std::function<HRESULT(HRESULT** errors, void** results)>;
+    const std::pair<const char*, TCall> calls[] = {
+        {"AddItems", [&](HRESULT** e, void** r) { return group->AddItems(kHuge, &def, reinterpret_cast<OPCITEMRESULT**>(r), e); }},
+        {"ValidateItems",
+         [&](HRESULT** e, void** r) {
+             return group->ValidateItems(kHuge, &def, FALSE, reinterpret_cast<OPCITEMRESULT**>(r), e);
+         }},
+        {"RemoveItems", [&](HRESULT** e, void**) { return group->RemoveItems(kHuge, &handle, e); }},
+        {"SetActiveState", [&](HRESULT** e, void**) { return group->SetActiveState(kHuge, &handle, TRUE, e); }},
+        {"SetClientHandles", [&](HRESULT** e, void**) { return group->SetClientHandles(kHuge, &handle, &handle, e); }},
+        {"SetDatatypes", [&](HRESULT** e, void**) { return group->SetDatatypes(kHuge, &handle, &type, e); }},
+        {"sync Read",
+         [&](HRESULT** e, void** r) {
+             return io->Read(OPC_DS_DEVICE, kHuge, &handle, reinterpret_cast<OPCITEMSTATE**>(r), e);
+         }},
+        {"sync Write", [&](HRESULT** e, void**) { return io->Write(kHuge, &handle, &value, e); }},
+        {"async Read", [&](HRESULT** e, void**) { return async->Read(kHuge, &handle, 1, &cancel, e); }},
+        {"async Write", [&](HRESULT** e, void**) { return async->Write(kHuge, &handle, &value, 1, &cancel, e); }},
+    };
+    for (const auto& [name, call] : calls) {
+        auto* errors = reinterpret_cast<HRESULT*>(0xBADF00Du);
+        void* results = reinterpret_cast<void*>(0xBADF00Du);
+        EXPECT_EQ(call(&errors, &results), E_OUTOFMEMORY) << name;
+        EXPECT_EQ(errors, nullptr) << name;
+        if (results != reinterpret_cast<void*>(0xBADF00Du)) {
+            EXPECT_EQ(results, nullptr) << name;
+        }
+    }
+    EXPECT_EQ(group->Items().Count(), 1u);
+    EXPECT_EQ(group->PendingCount(), 0u);
+
+    // An enumerator hands out what it has left, not an array of celt records.
+    IUnknown* u = nullptr;
+    ASSERT_EQ(group->CreateEnumerator(IID_IEnumOPCItemAttributes, &u), S_OK);
+    auto* e = static_cast<IEnumOPCItemAttributes*>(u);
+    OPCITEMATTRIBUTES* records = reinterpret_cast<OPCITEMATTRIBUTES*>(0xBADF00Du);
+    ULONG fetched = 9;
+    EXPECT_EQ(e->Next(0, &records, &fetched), S_FALSE);
+    EXPECT_EQ(records, nullptr);
+    EXPECT_EQ(fetched, 0u);
+    HRESULT hr;
+    EXPECT_EQ(NextIds(e, kHuge, &hr, nullptr), std::vector<std::wstring>{L"T1"});
+    EXPECT_EQ(hr, S_FALSE);
+    e->Release();
+    cp->Unadvise(cookie);
+    cp->Release();
 }
 
 }  // namespace

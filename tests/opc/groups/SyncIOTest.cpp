@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "GroupFixture.h"
+#include "HostileObjects.h"
 
 #include <oleauto.h>
 
@@ -184,6 +185,27 @@ TEST_F(SyncIO, WriteRangeChecksThenWritesTheDeviceWhoseAnswerDecides) {
     EXPECT_EQ(Point(kU1), 0);
     EXPECT_EQ(DataPoints[kU1].Quality(), kQualityCommFailure);
     (void)kT2;
+}
+
+// Objects and records are no numbers: a write refuses them without calling into them. Converting
+// an object asks the client for its value from inside the write, and this one's value is the
+// object itself again, which never converts (the write would never return).
+TEST_F(SyncIO, ObjectsAndRecordsAreRefusedWithoutCallingIntoThem) {
+    const auto h = AddHandles(group, {{L"T1"}});
+    ASSERT_EQ(h.size(), 1u);
+    auto* itself = new hostile::TValueObject(hostile::TValueObject::Itself);
+    auto* record = new hostile::TRecordInfo;
+    LONG fields = 5;
+    std::vector<VARIANT> values = ObjectValues(itself, record, &fields);
+    std::vector<OPCHANDLE> handles(values.size(), h[0]);
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(group->Write(static_cast<DWORD>(values.size()), handles.data(), values.data(), &errors), S_FALSE);
+    EXPECT_EQ(Errors(errors, 4), std::vector<HRESULT>(4, OPC_E_BADTYPE));
+    EXPECT_EQ(itself->CalledInto(), 0);
+    EXPECT_EQ(record->Copies(), 0);
+    SafeArrayDestroy(values[3].parray);
+    EXPECT_EQ(itself->Release(), 0u);
+    EXPECT_EQ(record->Release(), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // IOPCItemProperties and IOPCCommon of an in-process server object.
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 #include "TagFixture.h"
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
@@ -159,6 +161,60 @@ TEST_F(ItemProperties, NamesAreCaseSensitiveAndChecksComeFirst) {
     EXPECT_EQ(props->GetItemProperties(const_cast<LPWSTR>(L"Pump1"), 1, &id, nullptr, &e), E_INVALIDARG);
     EXPECT_EQ(v, nullptr);
     EXPECT_EQ(s, nullptr);
+}
+
+// A failed call leaves every [out] pointer it was given NULL, whatever it failed on: a client frees
+// only what a successful call gave it, so anything else there would be freed as garbage or leak.
+TEST_F(ItemProperties, EveryFailureLeavesTheOutputPointersNull) {
+    struct TRow {
+        const wchar_t* item;
+        DWORD count;  // the id array below holds one entry
+        bool allOutputs;
+        HRESULT hr;
+    };
+    DWORD id = 1;
+    for (const TRow& row : {TRow{L"nope", 1, true, OPC_E_INVALIDITEMID}, TRow{L"", 1, true, OPC_E_INVALIDITEMID},
+                            TRow{L"Pump1", 0, true, E_INVALIDARG}, TRow{L"Pump1", 1, false, E_INVALIDARG},
+                            // A count that no client's array holds is refused before the array is read.
+                            TRow{L"Pump1", 0xFFFFFFFF, true, E_OUTOFMEMORY}}) {
+        const auto poisoned = [](auto*& p) { p = reinterpret_cast<std::remove_reference_t<decltype(p)>>(0xBADF00Du); };
+        auto* item = const_cast<LPWSTR>(row.item);
+        DWORD n = 9;
+        DWORD* ids;
+        LPWSTR* descriptions;
+        VARTYPE* types;
+        poisoned(ids), poisoned(descriptions), poisoned(types);
+        const HRESULT q = props->QueryAvailableProperties(item, row.allOutputs ? &n : nullptr, &ids, &descriptions, &types);
+        if (row.count == 1) {
+            EXPECT_EQ(q, row.hr) << "QueryAvailableProperties";
+            EXPECT_EQ(ids, nullptr);
+            EXPECT_EQ(descriptions, nullptr);
+            EXPECT_EQ(types, nullptr);
+        }
+        VARIANT* values;
+        HRESULT* errors;
+        poisoned(values), poisoned(errors);
+        EXPECT_EQ(props->GetItemProperties(item, row.count, &id, row.allOutputs ? &values : nullptr, &errors), row.hr)
+            << "GetItemProperties " << row.count;
+        EXPECT_EQ(errors, nullptr);
+        if (row.allOutputs) {
+            EXPECT_EQ(values, nullptr);
+        }
+        LPWSTR* names;
+        poisoned(names), poisoned(errors);
+        EXPECT_EQ(props->LookupItemIDs(item, row.count, &id, &names, row.allOutputs ? &errors : nullptr), row.hr)
+            << "LookupItemIDs " << row.count;
+        EXPECT_EQ(names, nullptr);
+        if (row.allOutputs) {
+            EXPECT_EQ(errors, nullptr);
+        }
+    }
+    IOPCCommon* common = nullptr;
+    ASSERT_EQ(props->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(&common)), S_OK);
+    LCID* locales = reinterpret_cast<LCID*>(0xBADF00Du);
+    EXPECT_EQ(common->QueryAvailableLocaleIDs(nullptr, &locales), E_INVALIDARG);
+    EXPECT_EQ(locales, nullptr);
+    common->Release();
 }
 
 TEST_F(ItemProperties, ValueAfterTheDataPointsAreReleasedIsNotAvailable) {
