@@ -1,5 +1,6 @@
 // IOPCAsyncIO2 of the group: requests are queued here and carried out by the next update pass
-// (GroupPulse.cpp), which answers them through the client's IOPCDataCallback.
+// (GroupPulse.cpp), which answers them through the client's IOPCDataCallback. Cancel2 answers at once;
+// its notice travels with the group's other callbacks.
 #include "opc/groups/GroupUnit.h"
 
 #include <oleauto.h>
@@ -8,8 +9,19 @@
 
 #include "opc/OpcError.h"
 #include "opc/groups/TaskArray.h"
+#include "opc/server/ServIMPL.h"
 
 namespace tw::opc {
+namespace {
+
+// A value that holds an object could be converted only by calling the client, later, from the update
+// pass: it is not kept (the pass refuses the empty value instead).
+bool UsableWithoutClient(VARTYPE vt) {
+    const VARTYPE base = vt & VT_TYPEMASK;
+    return base != VT_DISPATCH && base != VT_UNKNOWN && base != VT_VARIANT && base != VT_RECORD;
+}
+
+}  // namespace
 
 HRESULT TOPCGroup::QueueItems(TAsyncKind kind, DWORD dwCount, const OPCHANDLE* phServer, const VARIANT* pItemValues,
                               DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors) {
@@ -41,10 +53,13 @@ HRESULT TOPCGroup::QueueItems(TAsyncKind kind, DWORD dwCount, const OPCHANDLE* p
         if (kind != TAsyncKind::Write) continue;
         VARIANT copy;
         VariantInit(&copy);
-        // A value that cannot be copied keeps its entry, with an empty value the pass refuses.
-        if (FAILED(VariantCopy(&copy, const_cast<VARIANT*>(&pItemValues[i])))) {
+        // A value that cannot be copied keeps its entry, with an empty value the pass refuses. A
+        // reference is copied as the value it names: the request's memory goes when the call returns.
+        if (FAILED(VariantCopyInd(&copy, const_cast<VARIANT*>(&pItemValues[i])))) {
             VariantInit(&copy);
             errors[i] = E_FAIL;
+        } else if (!UsableWithoutClient(copy.vt)) {
+            VariantClear(&copy);
         }
         t->Values.push_back(copy);
     }
@@ -93,11 +108,13 @@ HRESULT TOPCGroup::Cancel2(DWORD dwCancelID) {
     }
     if (!found) return E_FAIL;
     found->Cancelled = true;
-    const DWORD clientTransaction = found->ClientTransactionId;
-    // The notice may let the client call back in; nothing of the transaction is used after it.
-    if (IOPCDataCallback* callback = DataCallback()) {
-        callback->OnCancelComplete(clientTransaction, clientHandle_);
-        callback->Release();
+    // The notice follows the group's earlier callbacks. An in-process sink gets it at once and may
+    // call back in; nothing of the transaction is used after it.
+    try {
+        Deliver(std::make_unique<TDelivery>(TDeliveryKind::CancelComplete, serverHandle_, found->ClientTransactionId,
+                                            clientHandle_));
+    } catch (const std::bad_alloc&) {
+        // The transaction stays cancelled; only its notice is lost.
     }
     return S_OK;
 }
@@ -113,17 +130,6 @@ HRESULT TOPCGroup::GetEnable(BOOL* pbEnable) {
     if (!pbEnable) return E_INVALIDARG;
     *pbEnable = asyncEnable_;
     return S_OK;
-}
-
-IOPCDataCallback* TOPCGroup::DataCallback() const {
-    if (!sink_) return nullptr;
-    // Held across the query: a proxy's query may let the client unadvise, which releases the sink.
-    IUnknown* sink = sink_;
-    sink->AddRef();
-    IOPCDataCallback* callback = nullptr;
-    if (FAILED(sink->QueryInterface(IID_IOPCDataCallback, reinterpret_cast<void**>(&callback)))) callback = nullptr;
-    sink->Release();
-    return callback;
 }
 
 }  // namespace tw::opc

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "opc/delivery/ClientWatch.h"
 #include "opc/server/ServIMPL.h"
 
 namespace tw::opc {
@@ -12,6 +13,9 @@ namespace {
 DWORD groupHandleCounter = 1;
 bool pulseRunning = false;
 std::function<void()> consoleListener;
+std::function<void(const std::string&)> clientLogListener;
+ULONGLONG stuckCallbackMs = kStuckCallbackMs;
+bool cuttingOff = false;
 
 }  // namespace
 
@@ -57,6 +61,52 @@ void SetServerConsoleListener(std::function<void()> listener) { consoleListener 
 
 void UpdateServerConsole() {
     if (consoleListener) consoleListener();
+}
+
+void SetStuckCallbackLimit(ULONGLONG ms) { stuckCallbackMs = ms; }
+
+std::string ClientCutOffText(int slot, int groups) {
+    return "OPC client in slot " + std::to_string(slot + 1) + " does not answer: its connection and " +
+           std::to_string(groups) + (groups == 1 ? " group were" : " groups were") + " closed.";
+}
+
+void CutOffLostClients() {
+    // A cut-off calls nobody, but the log's listener might show something: never inside itself.
+    if (cuttingOff) return;
+    cuttingOff = true;
+    const ULONGLONG now = GetTickCount64();
+    for (int i = 0; i < kServerSlotCount; ++i) {
+        TDA2* server = ServerSlots[i];
+        if (!server || !server->Delivery().Lost(now, stuckCallbackMs)) continue;
+        const int groups = static_cast<int>(server->PrivateGroups().size() + server->PublicGroups().size());
+        server->CutOff();
+        if (clientLogListener) clientLogListener(ClientCutOffText(i, groups));
+    }
+    cuttingOff = false;
+}
+
+void StartClientWatch() { WatchClients(&CutOffLostClients); }
+
+void SetClientLogListener(std::function<void(const std::string&)> listener) {
+    clientLogListener = std::move(listener);
+}
+
+bool FlushDeliveries(DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    for (;;) {
+        // Handling messages may end server objects: the slots are looked at afresh each time.
+        bool idle = true;
+        for (TDA2* server : ServerSlots)
+            if (server && !server->Delivery().Idle()) idle = false;
+        if (idle) return true;
+        if (GetTickCount64() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
 }
 
 }  // namespace tw::opc

@@ -1,0 +1,87 @@
+// One client's callbacks (one per server object): a queue and the thread that empties it, so that a
+// slow, hung or vanished client delays nobody but itself.
+//
+// A sink that is a proxy (every remote client's) or marshals itself is called by the delivery
+// thread, in the multithreaded apartment. The update pass only queues what it made, so a client that
+// calls in from a callback reaches the main thread between passes and never re-enters one. An
+// ordinary object of the server's own apartment (an in-process sink) is called at once on the main
+// thread, as the pass always did, and may call back in during the call.
+//
+// A threaded sink's interface is asked for and marshaled when the sink is linked, during the
+// client's Advise (the client answers then); the thread unmarshals it once, calls it, and lets go of
+// it. The thread shares its state with this object and holds it: Stop drops what is undelivered,
+// waits a moment for an idle thread and never for one inside a call to the client, which is left to
+// end by itself, with the state and every sink it still holds, when (if ever) that call returns.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "opc/delivery/Delivery.h"
+
+namespace tw::opc {
+
+// The results that mean the client (or the sink object) is gone, not a result it chose to return.
+bool IsClientGone(HRESULT hr);
+
+struct TDeliveryState;
+
+class TClientDelivery {
+public:
+    TClientDelivery() = default;
+    ~TClientDelivery() { Stop(); }
+    TClientDelivery(const TClientDelivery&) = delete;
+    TClientDelivery& operator=(const TClientDelivery&) = delete;
+
+    // Links sink for callbacks through iid (IID_IOPCDataCallback, IID_IOPCShutdown): the id to send
+    // to, or 0 when a threaded sink does not answer iid.
+    uint32_t Link(IUnknown* sink, REFIID iid);
+    // The link's undelivered deliveries are dropped and its sink let go; a failure of a call under
+    // way to it no longer counts against the client.
+    void Unlink(uint32_t link);
+    bool Direct(uint32_t link) const { return direct_.count(link) != 0; }
+    // Whether a callback sent to the link can be made: an in-process sink is asked for its interface
+    // now; a threaded one was asked when it was linked.
+    bool Reaches(uint32_t link) const;
+    // An in-process sink is called now (false when it does not answer the link's interface); a
+    // threaded one gets d queued, or held until EndBatch. Nothing of this object is used after an
+    // in-process call, which may end the server object.
+    bool Send(uint32_t link, std::unique_ptr<TDelivery> d);
+    // Between the two, threaded deliveries wait to be handed over together (one update pass).
+    void BeginBatch() { batching_ = true; }
+    void EndBatch();
+
+    // The client is gone (a call failed as only a vanished client's calls fail), or one call to it
+    // has been under way for longer than limitMs.
+    bool Lost(ULONGLONG nowMs, ULONGLONG limitMs) const;
+    // The client is being cut off: nothing more is sent, and its sinks (proxies of the main thread)
+    // are let go by the delivery thread, never here: releasing a hung client's proxy would hang.
+    void Abandon(std::vector<IUnknown*> sinks);
+    // Undelivered deliveries are dropped; bounded (see above). Idempotent.
+    void Stop();
+
+    // Nothing queued, held or under way (tests and benchmarks wait for it: FlushDeliveries).
+    bool Idle() const;
+
+private:
+    void StartThread();
+    void HandOver(std::vector<std::unique_ptr<TDelivery>> deliveries);
+
+    struct TDirectLink {
+        IUnknown* sink;  // held by the connection point that linked it
+        IID iid;
+    };
+    std::unordered_map<uint32_t, TDirectLink> direct_;
+    uint32_t nextLink_ = 0;
+    bool batching_ = false;
+    std::vector<std::unique_ptr<TDelivery>> held_;
+    std::shared_ptr<TDeliveryState> state_;  // with the thread, once a threaded sink was linked
+    HANDLE thread_ = nullptr;
+};
+
+}  // namespace tw::opc
