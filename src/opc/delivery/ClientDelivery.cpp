@@ -17,6 +17,8 @@ namespace {
 // Long enough for an idle thread to let go of a healthy client's sinks; a thread inside a call is
 // never waited for.
 constexpr DWORD kStopWaitMs = 200;
+// Delivered callbacks kept for reuse: more than one update pass makes for a client with many groups.
+constexpr std::size_t kMaxSpares = 32;
 
 bool RunningUnderWine() {
     static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
@@ -67,6 +69,7 @@ struct TDeliveryState {
     TDeliveryQueue queue;
     std::unordered_map<uint32_t, TLink> links;  // only the thread erases
     std::vector<IUnknown*> orphans;             // a cut-off client's main-thread sinks
+    std::vector<std::unique_ptr<TDelivery>> spares;  // delivered, for the main thread to reuse
     bool stopping = false;
     bool waiting = false;
     bool busy = false;  // a delivery is under way
@@ -164,14 +167,16 @@ DWORD WINAPI DeliveryThread(void* param) {
             hr = d->Call(sink);
             s->callStarted = 0;
         }
-        d.reset();
+        d->Items.Reset(0);  // the values go here, in the thread that made the call
         bool counts = false;
         {
             // A sink unadvised meanwhile may be gone for good reason: the client let go of it.
             std::lock_guard<std::mutex> lock(s->guard);
             const auto link = s->links.find(linkId);
             counts = !s->stopping && link != s->links.end() && !link->second.unlinked;
+            if (s->spares.size() < kMaxSpares) s->spares.push_back(std::move(d));
         }
+        d.reset();
         if (counts && IsClientGone(hr) && !s->gone.exchange(true)) ReportLostClient();
     }
     if (SUCCEEDED(com)) CoUninitialize();
@@ -197,6 +202,28 @@ void TClientDelivery::StartThread() {
     } catch (const std::bad_alloc&) {
         // No thread: threaded sinks are not linked.
     }
+}
+
+std::unique_ptr<TDelivery> TClientDelivery::Make(TDeliveryKind kind, OPCHANDLE group, DWORD transactionId,
+                                                 OPCHANDLE clientGroup, std::size_t count) {
+    if (spare_.empty() && batching_ == 0) TakeSpares();
+    if (spare_.empty()) return std::make_unique<TDelivery>(kind, group, transactionId, clientGroup, count);
+    std::unique_ptr<TDelivery> d = std::move(spare_.back());
+    spare_.pop_back();
+    d->Reset(kind, group, transactionId, clientGroup, count);
+    return d;
+}
+
+void TClientDelivery::TakeSpares() {
+    if (!state_) return;
+    std::lock_guard<std::mutex> lock(state_->guard);
+    for (auto& d : state_->spares)
+        if (spare_.size() < kMaxSpares) spare_.push_back(std::move(d));
+    state_->spares.clear();
+}
+
+void TClientDelivery::BeginBatch() {
+    if (batching_++ == 0) TakeSpares();
 }
 
 uint32_t TClientDelivery::Link(IUnknown* sink, REFIID iid) {
@@ -273,7 +300,7 @@ bool TClientDelivery::Send(uint32_t link, std::unique_ptr<TDelivery> d) {
     }
     if (!state_) return false;
     d->Link = link;
-    if (batching_) {
+    if (batching_ > 0) {
         held_.push_back(std::move(d));
         return true;
     }
@@ -288,7 +315,7 @@ bool TClientDelivery::Send(uint32_t link, std::unique_ptr<TDelivery> d) {
 }
 
 void TClientDelivery::EndBatch() {
-    batching_ = false;
+    if (batching_ > 0 && --batching_ > 0) return;
     if (held_.empty() || !state_) return;
     bool wake = false;
     {
@@ -320,6 +347,7 @@ void TClientDelivery::Abandon(std::vector<IUnknown*> sinks) {
 
 void TClientDelivery::Stop() {
     held_.clear();
+    spare_.clear();
     direct_.clear();
     if (!state_) return;
     bool busy = false;

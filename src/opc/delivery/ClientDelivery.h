@@ -38,6 +38,10 @@ public:
     TClientDelivery(const TClientDelivery&) = delete;
     TClientDelivery& operator=(const TClientDelivery&) = delete;
 
+    // A delivery to fill and Send: one whose callback was made, when there is one, so that the update
+    // pass reuses the memory of its arrays.
+    std::unique_ptr<TDelivery> Make(TDeliveryKind kind, OPCHANDLE group, DWORD transactionId, OPCHANDLE clientGroup,
+                                    std::size_t count);
     // Links sink for callbacks through iid (IID_IOPCDataCallback, IID_IOPCShutdown): the id to send
     // to, or 0 when a threaded sink does not answer iid.
     uint32_t Link(IUnknown* sink, REFIID iid);
@@ -52,8 +56,9 @@ public:
     // threaded one gets d queued, or held until EndBatch. Nothing of this object is used after an
     // in-process call, which may end the server object.
     bool Send(uint32_t link, std::unique_ptr<TDelivery> d);
-    // Between the two, threaded deliveries wait to be handed over together (one update pass).
-    void BeginBatch() { batching_ = true; }
+    // Between the two, threaded deliveries wait to be handed over together (one update pass); the
+    // pairs nest.
+    void BeginBatch();
     void EndBatch();
 
     // The client is gone (a call failed as only a vanished client's calls fail), or one call to it
@@ -70,6 +75,8 @@ public:
 
 private:
     void StartThread();
+    // Takes what the thread has delivered since, for Make.
+    void TakeSpares();
     void HandOver(std::vector<std::unique_ptr<TDelivery>> deliveries);
 
     struct TDirectLink {
@@ -78,8 +85,9 @@ private:
     };
     std::unordered_map<uint32_t, TDirectLink> direct_;
     uint32_t nextLink_ = 0;
-    bool batching_ = false;
+    int batching_ = 0;
     std::vector<std::unique_ptr<TDelivery>> held_;
+    std::vector<std::unique_ptr<TDelivery>> spare_;  // delivered, for Make
     std::shared_ptr<TDeliveryState> state_;  // with the thread, once a threaded sink was linked
     HANDLE thread_ = nullptr;
 };

@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include "OPCCOMN.h"
+#include "opc/groups/ItemsUnit.h"
 #include "tags/Quality.h"
 
 namespace tw::opc {
@@ -25,6 +26,16 @@ void TCallbackArrays::Truncate(std::size_t count) {
     errors.resize(count);
 }
 
+void TCallbackArrays::Reset(std::size_t count) {
+    for (VARIANT& v : values) VariantClear(&v);
+    clientHandles.assign(count, 0);
+    values.resize(count);
+    for (VARIANT& v : values) VariantInit(&v);
+    qualities.assign(count, kQualityBad);
+    timestamps.assign(count, FILETIME{});
+    errors.assign(count, S_OK);
+}
+
 HRESULT TCallbackArrays::MasterQuality() const {
     for (WORD q : qualities)
         if (!IsGoodQuality(q)) return S_FALSE;
@@ -37,37 +48,50 @@ HRESULT TCallbackArrays::MasterError() const {
     return S_OK;
 }
 
+void TDelivery::Reset(TDeliveryKind kind, OPCHANDLE group, DWORD transactionId, OPCHANDLE clientGroup,
+                      std::size_t count) {
+    Kind = kind;
+    Group = group;
+    TransactionId = transactionId;
+    ClientGroup = clientGroup;
+    Link = 0;
+    ItemsLeftOut = false;
+    Items.Reset(count);
+    Updates.clear();
+    Reason.clear();
+    Folded = 0;
+    index_.clear();
+}
+
 void TDelivery::Fold(TDelivery&& later) {
     if (index_.empty())
-        for (std::size_t i = 0; i < ServerHandles.size(); ++i) index_.emplace(ServerHandles[i], i);
-    TCallbackArrays& to = Items;
-    TCallbackArrays& from = later.Items;
-    for (std::size_t j = 0; j < later.ServerHandles.size(); ++j) {
-        const auto [at, added] = index_.emplace(later.ServerHandles[j], ServerHandles.size());
-        if (added) {
-            ServerHandles.push_back(later.ServerHandles[j]);
-            to.clientHandles.push_back(from.clientHandles[j]);
-            to.values.push_back(from.values[j]);
-            to.qualities.push_back(from.qualities[j]);
-            to.timestamps.push_back(from.timestamps[j]);
-            to.errors.push_back(from.errors[j]);
-        } else {
-            const std::size_t i = at->second;
-            to.clientHandles[i] = from.clientHandles[j];
-            VariantClear(&to.values[i]);
-            to.values[i] = from.values[j];
-            to.qualities[i] = from.qualities[j];
-            to.timestamps[i] = from.timestamps[j];
-            to.errors[i] = from.errors[j];
-        }
-        VariantInit(&from.values[j]);  // moved: the later delivery no longer owns it
+        for (std::size_t i = 0; i < Updates.size(); ++i) index_.emplace(Updates[i].ServerHandle, i);
+    for (const TItemUpdate& u : later.Updates) {
+        const auto [at, added] = index_.emplace(u.ServerHandle, Updates.size());
+        if (added)
+            Updates.push_back(u);
+        else
+            Updates[at->second] = u;
     }
     Folded += 1 + later.Folded;
 }
 
+TCallbackArrays& TDelivery::Arrays() {
+    if (Kind != TDeliveryKind::DataChange) return Items;
+    Items.Reset(Updates.size());
+    for (std::size_t i = 0; i < Updates.size(); ++i) {
+        const TItemUpdate& u = Updates[i];
+        Items.clientHandles[i] = u.ClientHandle;
+        Items.timestamps[i] = u.Stamp;
+        Items.qualities[i] = u.Quality;
+        ReportedValue(u.Value, u.Requested, u.Canonical, Items.qualities[i], Items.values[i], Items.errors[i]);
+    }
+    return Items;
+}
+
 HRESULT TDelivery::Call(IUnknown* sink) {
     if (!sink) return E_POINTER;
-    TCallbackArrays& a = Items;
+    TCallbackArrays& a = Arrays();
     if (Kind == TDeliveryKind::Shutdown) return static_cast<IOPCShutdown*>(sink)->ShutdownRequest(Reason.c_str());
     auto* callback = static_cast<IOPCDataCallback*>(sink);
     switch (Kind) {

@@ -111,8 +111,7 @@ HRESULT TOPCGroup::Cancel2(DWORD dwCancelID) {
     // The notice follows the group's earlier callbacks. An in-process sink gets it at once and may
     // call back in; nothing of the transaction is used after it.
     try {
-        Deliver(std::make_unique<TDelivery>(TDeliveryKind::CancelComplete, serverHandle_, found->ClientTransactionId,
-                                            clientHandle_));
+        Deliver(NewDelivery(TDeliveryKind::CancelComplete, found->ClientTransactionId, 0));
     } catch (const std::bad_alloc&) {
         // The transaction stays cancelled; only its notice is lost.
     }

@@ -129,6 +129,11 @@ void TOPCGroup::RunPending(double now) {
     pending_.erase(pending_.begin(), pending_.begin() + done);
 }
 
+std::unique_ptr<TDelivery> TOPCGroup::NewDelivery(TDeliveryKind kind, DWORD transactionId, std::size_t count) {
+    if (server_) return server_->Delivery().Make(kind, serverHandle_, transactionId, clientHandle_, count);
+    return std::make_unique<TDelivery>(kind, serverHandle_, transactionId, clientHandle_, count);
+}
+
 void TOPCGroup::Deliver(std::unique_ptr<TDelivery> d) {
     if (d && server_) server_->Delivery().Send(link_, std::move(d));
 }
@@ -153,8 +158,7 @@ TOPCItem* TOPCGroup::ItemFor(const TAsyncEntry& entry) const {
 }
 
 std::unique_ptr<TDelivery> TOPCGroup::ExecuteRead(const TAsyncIO2& t, const FILETIME& stamp) {
-    auto d = std::make_unique<TDelivery>(TDeliveryKind::ReadComplete, serverHandle_, t.ClientTransactionId,
-                                         clientHandle_, t.Entries.size());
+    auto d = NewDelivery(TDeliveryKind::ReadComplete, t.ClientTransactionId, t.Entries.size());
     TCallbackArrays& a = d->Items;
     for (std::size_t i = 0; i < t.Entries.size(); ++i) {
         a.timestamps[i] = stamp;
@@ -170,8 +174,7 @@ std::unique_ptr<TDelivery> TOPCGroup::ExecuteRead(const TAsyncIO2& t, const FILE
 }
 
 std::unique_ptr<TDelivery> TOPCGroup::ExecuteWrite(TAsyncIO2& t) {
-    auto d = std::make_unique<TDelivery>(TDeliveryKind::WriteComplete, serverHandle_, t.ClientTransactionId,
-                                         clientHandle_, t.Entries.size());
+    auto d = NewDelivery(TDeliveryKind::WriteComplete, t.ClientTransactionId, t.Entries.size());
     TCallbackArrays& a = d->Items;
     for (std::size_t i = 0; i < t.Entries.size(); ++i) {
         TOPCItem* item = ItemFor(t.Entries[i]);
@@ -197,8 +200,7 @@ std::unique_ptr<TDelivery> TOPCGroup::ExecuteRefresh(const TAsyncIO2& t, const F
     for (const auto& item : items_)
         if (item->Active) ++active;
     if (active == 0) return nullptr;
-    auto d = std::make_unique<TDelivery>(TDeliveryKind::Refresh, serverHandle_, t.ClientTransactionId, clientHandle_,
-                                         active);
+    auto d = NewDelivery(TDeliveryKind::Refresh, t.ClientTransactionId, active);
     TCallbackArrays& a = d->Items;
     std::size_t n = 0;
     for (const auto& item : items_) {
@@ -215,21 +217,18 @@ std::unique_ptr<TDelivery> TOPCGroup::ExecuteRefresh(const TAsyncIO2& t, const F
 }
 
 std::unique_ptr<TDelivery> TOPCGroup::ExecuteDataChange(const FILETIME& stamp) {
-    // An earlier callback of this run may have removed some of the changed items: they are left out.
-    auto d = std::make_unique<TDelivery>(TDeliveryKind::DataChange, serverHandle_, 0, clientHandle_, changed_.size());
-    TCallbackArrays& a = d->Items;
-    d->ServerHandles.reserve(changed_.size());
-    std::size_t n = 0;
+    // The items' cached values as this pass took them; each becomes the client's type when the
+    // callback is made. An earlier callback of this run may have removed some of the changed items:
+    // they are left out.
+    auto d = NewDelivery(TDeliveryKind::DataChange, 0, 0);
+    d->Updates.reserve(changed_.size());
     for (const TAsyncEntry& entry : changed_) {
-        TOPCItem* item = ItemFor(entry);
+        const TOPCItem* item = ItemFor(entry);
         if (!item) continue;
-        a.timestamps[n] = stamp;
-        item->ReadForCallback(a.clientHandles[n], a.values[n], false, a.errors[n], a.qualities[n]);
-        d->ServerHandles.push_back(entry.ServerHandle);
-        ++n;
+        d->Updates.push_back(TItemUpdate{item->ServerHandle, item->ClientHandle, stamp, item->Value, item->Quality,
+                                         item->RequestedType, item->CanonicalType});
     }
-    if (n == 0) return nullptr;
-    a.Truncate(n);
+    if (d->Updates.empty()) return nullptr;
     return d;
 }
 

@@ -157,7 +157,9 @@ private:
     std::unique_ptr<TDelivery> ExecuteDataChange(const FILETIME& stamp);
     // The item a request entry names, wherever it stands now; null once it has been removed.
     TOPCItem* ItemFor(const TAsyncEntry& entry) const;
-    // Hands a callback to the sink advised last, through the server object's delivery.
+    // A callback of this group to fill, and its hand-over to the sink advised last through the server
+    // object's delivery.
+    std::unique_ptr<TDelivery> NewDelivery(TDeliveryKind kind, DWORD transactionId, std::size_t count);
     void Deliver(std::unique_ptr<TDelivery> d);
 
     TDA2* server_;

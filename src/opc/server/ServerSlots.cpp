@@ -39,12 +39,19 @@ DWORD NextGroupHandle() { return ++groupHandleCounter; }
 void PulseServers(double now) {
     if (pulseRunning) return;
     pulseRunning = true;
+    // The delivery threads get the pass's callbacks once it is over, so they do not compete with it.
+    TDA2* servers[kServerSlotCount] = {};
     for (int i = 0; i < kServerSlotCount; ++i) {
-        TDA2* server = ServerSlots[i];
+        if (!(servers[i] = ServerSlots[i])) continue;
+        // A client with an in-process sink may release its server object inside a callback of this pass.
+        servers[i]->AddRef();
+        servers[i]->Delivery().BeginBatch();
+    }
+    for (TDA2* server : servers)
+        if (server) server->PulseServer(now);
+    for (TDA2* server : servers) {
         if (!server) continue;
-        // A client may release the server object inside a callback of this pass.
-        server->AddRef();
-        server->PulseServer(now);
+        server->Delivery().EndBatch();
         server->Release();
     }
     pulseRunning = false;

@@ -18,7 +18,6 @@
 #include "ClientSupport.h"
 #include "Processes.h"
 #include "Tarnowick.h"
-#include "e2e/ConfigDatabase.h"
 #include "e2e/ProcessDriver.h"
 #include "groups/FakeDataSink.h"
 #include "opc/ComText.h"
@@ -36,17 +35,6 @@ using test::PumpUntil;
 constexpr DWORD kStartMs = 20000;
 constexpr OPCHANDLE kGroupClient = 77;
 
-// Device 1 is the fake device (T1 register 40, T2 register 41); device 2 listens nowhere.
-std::string WriteConfiguration(const std::wstring& folder, int port) {
-    return e2e::ExecSql(folder + L"TARNOWICK.GDB",
-                        std::string(e2e::kConfigSchema) +
-                            "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('A plant', "
-                            "'127.0.0.1', " + std::to_string(port) + ", 1, 0), ('B gone', '127.0.0.1', 1, 1, 0);"
-                            "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME) "
-                            "VALUES (1, 'a level', 40, 0, 'T1'), (1, 'b setpoint', 41, 0, 'T2'), "
-                            "(2, 'a lost', 1, 0, 'U1');");
-}
-
 const TCallback* Find(const TFakeDataSink& sink, TCallbackKind kind, DWORD transid) {
     for (const TCallback& c : sink.calls)
         if (c.kind == kind && c.transid == transid) return &c;
@@ -56,28 +44,24 @@ const TCallback* Find(const TFakeDataSink& sink, TCallbackKind kind, DWORD trans
 class AsyncEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        device = new tw::test::TFakeDevice;
-        device->SetRegister(40, 100);
-        device->SetRegister(41, 41);
-        folder = e2e::InstallCopy(L"async", e2e::GatewayFiles());
-        configured = WriteConfiguration(folder, device->Port());
-        // Our proxy/stub, and COM starts this copy.
-        test::RunProgram(L"regsvr32.exe /s \"" + e2e::BinFolder() + L"TarnowickPS.dll\"", 30000);
-        test::RunProgram(L"\"" + folder + L"Tarnowick.exe\" /RegServer", 30000);
+        copy = new test::TGatewayCopy(L"async");
+        copy->device.SetRegister(40, 100);
+        copy->device.SetRegister(41, 41);
+        device = &copy->device;
+        folder = copy->folder;
     }
     static void TearDownTestSuite() {
-        test::RunProgram(L"\"" + e2e::BinFolder() + L"Tarnowick.exe\" /RegServer", 30000);
-        delete device;
-        device = nullptr;
+        delete copy;
+        copy = nullptr;
     }
 
+    static test::TGatewayCopy* copy;
     static tw::test::TFakeDevice* device;
     static std::wstring folder;
-    static std::string configured;  // the database error, empty when written
 };
+test::TGatewayCopy* AsyncEndToEnd::copy = nullptr;
 tw::test::TFakeDevice* AsyncEndToEnd::device = nullptr;
 std::wstring AsyncEndToEnd::folder;
-std::string AsyncEndToEnd::configured;
 
 // The data changes of the subscription (transid 0) carrying a T1 value, in order.
 std::vector<LONG> SubscribedValues(const TFakeDataSink& sink, std::size_t from = 0) {
@@ -108,7 +92,7 @@ std::set<std::string> CliGoodValues(const std::string& output) {
 
 TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledClient) {
     ASSERT_TRUE(test::FileExists(folder + L"Tarnowick.exe")) << "Tarnowick.exe is not built";
-    ASSERT_EQ(configured, "");
+    ASSERT_EQ(copy->configured, "");
     e2e::TProcess gateway = e2e::TProcess::Start(folder + L"Tarnowick.exe");
     HWND main = test::TickStartPolling(gateway.Pid(), kStartMs, kStartMs);
     ASSERT_NE(main, nullptr) << "the gateway showed no main window";
