@@ -9,9 +9,16 @@
 //
 // A threaded sink's interface is asked for and marshaled when the sink is linked, during the
 // client's Advise (the client answers then); the thread unmarshals it once, calls it, and lets go of
-// it. The thread shares its state with this object and holds it: Stop drops what is undelivered,
-// waits a moment for an idle thread and never for one inside a call to the client, which is left to
-// end by itself, with the state and every sink it still holds, when (if ever) that call returns.
+// it. A call that fails as only a vanished client's calls fail marks the client lost, and the main
+// thread cuts it off (CutOffLostClients); so it does for a call under way longer than the limit.
+//
+// The thread belongs to the state it shares with this object. Stop, when the server object goes (its
+// client let go, the process ends, or the client is cut off), drops what is undelivered, waits a
+// moment for an idle thread to let go of its sinks and end, and never waits for one inside a call to
+// the client: that one is left to end by itself, holding the state and every sink it still has, when
+// (if ever) the call returns; where the system can cancel the call it is cancelled (not under Wine,
+// whose CoCancelCall is an unimplemented stub). The close's shutdown requests travel the same way,
+// so a hung client holds the close only for the close's own wait.
 #pragma once
 
 #include <windows.h>
