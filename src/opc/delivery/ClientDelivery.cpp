@@ -85,19 +85,24 @@ struct TLetGo {
     IStream* marshaled;
 };
 
-// Under the lock: what the thread is to let go of now.
+// Under the lock: what the thread is to let go of now (outside the lock: a release may call the
+// client). What finds no room stays for the next round.
 void TakeReleasable(TDeliveryState& s, std::vector<TLetGo>& out) {
-    for (auto it = s.links.begin(); it != s.links.end();) {
-        if (!s.stopping && !it->second.unlinked) {
-            ++it;
-            continue;
+    try {
+        for (auto it = s.links.begin(); it != s.links.end();) {
+            if (!s.stopping && !it->second.unlinked) {
+                ++it;
+                continue;
+            }
+            out.push_back({it->second.sink, it->second.marshaled});
+            it = s.links.erase(it);
         }
-        out.push_back({it->second.sink, it->second.marshaled});
-        it = s.links.erase(it);
+        while (s.stopping && !s.orphans.empty()) {
+            out.push_back({s.orphans.back(), nullptr});
+            s.orphans.pop_back();
+        }
+    } catch (const std::bad_alloc&) {
     }
-    if (!s.stopping) return;
-    for (IUnknown* orphan : s.orphans) out.push_back({orphan, nullptr});
-    s.orphans.clear();
 }
 
 void LetGo(std::vector<TLetGo>& items) {
@@ -118,6 +123,7 @@ DWORD WINAPI DeliveryThread(void* param) {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     CoEnableCallCancellation(nullptr);
     std::vector<TLetGo> letGo;
+    letGo.reserve(16);
     for (;;) {
         std::unique_ptr<TDelivery> d;
         IID iid = IID_NULL;
@@ -174,7 +180,11 @@ DWORD WINAPI DeliveryThread(void* param) {
             std::lock_guard<std::mutex> lock(s->guard);
             const auto link = s->links.find(linkId);
             counts = !s->stopping && link != s->links.end() && !link->second.unlinked;
-            if (s->spares.size() < kMaxSpares) s->spares.push_back(std::move(d));
+            try {
+                if (s->spares.size() < kMaxSpares) s->spares.push_back(std::move(d));
+            } catch (const std::bad_alloc&) {
+                // Not kept for reuse: it goes below.
+            }
         }
         d.reset();
         if (counts && IsClientGone(hr) && !s->gone.exchange(true)) ReportLostClient();
