@@ -15,7 +15,8 @@ namespace tw::opc {
 namespace {
 
 // A value that holds an object could be converted only by calling the client, later, from the update
-// pass: it is not kept (the pass refuses the empty value instead).
+// pass, and letting go of it could call the client too: it is not kept (the pass refuses the empty
+// value, as it would have refused the object).
 bool UsableWithoutClient(VARTYPE vt) {
     const VARTYPE base = vt & VT_TYPEMASK;
     return base != VT_DISPATCH && base != VT_UNKNOWN && base != VT_VARIANT && base != VT_RECORD;
@@ -53,9 +54,8 @@ HRESULT TOPCGroup::QueueItems(TAsyncKind kind, DWORD dwCount, const OPCHANDLE* p
         if (kind != TAsyncKind::Write) continue;
         VARIANT copy;
         VariantInit(&copy);
-        // A value that cannot be copied keeps its entry, with an empty value the pass refuses. A
-        // reference is copied as the value it names: the request's memory goes when the call returns.
-        if (FAILED(VariantCopyInd(&copy, const_cast<VARIANT*>(&pItemValues[i])))) {
+        // A value that cannot be copied keeps its entry, with an empty value the pass refuses.
+        if (FAILED(VariantCopy(&copy, const_cast<VARIANT*>(&pItemValues[i])))) {
             VariantInit(&copy);
             errors[i] = E_FAIL;
         } else if (!UsableWithoutClient(copy.vt)) {
