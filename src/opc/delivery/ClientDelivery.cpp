@@ -17,6 +17,8 @@ namespace {
 // Long enough for an idle thread to let go of a healthy client's sinks; a thread inside a call is
 // never waited for.
 constexpr DWORD kStopWaitMs = 200;
+// A thread that only releases a proxy needs little stack.
+constexpr SIZE_T kReleaseStack = 64 * 1024;
 // Delivered callbacks kept for reuse: more than one update pass makes for a client with many groups.
 constexpr std::size_t kMaxSpares = 32;
 
@@ -68,7 +70,6 @@ struct TDeliveryState {
     HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     TDeliveryQueue queue;
     std::unordered_map<uint32_t, TLink> links;  // only the thread erases
-    std::vector<IUnknown*> orphans;             // a cut-off client's main-thread sinks
     std::vector<std::unique_ptr<TDelivery>> spares;  // delivered, for the main thread to reuse
     bool stopping = false;
     bool waiting = false;
@@ -97,10 +98,6 @@ void TakeReleasable(TDeliveryState& s, std::vector<TLetGo>& out) {
             out.push_back({it->second.sink, it->second.marshaled});
             it = s.links.erase(it);
         }
-        while (s.stopping && !s.orphans.empty()) {
-            out.push_back({s.orphans.back(), nullptr});
-            s.orphans.pop_back();
-        }
     } catch (const std::bad_alloc&) {
     }
 }
@@ -114,6 +111,45 @@ void LetGo(std::vector<TLetGo>& items) {
         }
     }
     items.clear();
+}
+
+// Releases one sink object: all the references given to the thread, of one proxy.
+DWORD WINAPI ReleaseThread(void* param) {
+    const std::unique_ptr<std::vector<IUnknown*>> refs(static_cast<std::vector<IUnknown*>*>(param));
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    for (IUnknown* ref : *refs) ref->Release();
+    if (SUCCEEDED(com)) CoUninitialize();
+    return 0;
+}
+
+// A cut-off client's sinks are proxies of the main thread's apartment. Whoever releases a hung
+// client's proxy waits for the client (a stuck delivery thread never gets to it), and under Wine the
+// apartment's end releases every proxy still in it: so each sink object (one proxy, however many
+// connections it has) is let go of by a thread of its own, and the main thread waits only a moment.
+// A proxy leaves its apartment as its release begins.
+void LetGoElsewhere(std::vector<IUnknown*> sinks) {
+    std::sort(sinks.begin(), sinks.end());
+    std::vector<HANDLE> threads;
+    try {
+        for (auto first = sinks.begin(); first != sinks.end();) {
+            const auto last = std::upper_bound(first, sinks.end(), *first);
+            auto* refs = new std::vector<IUnknown*>(first, last);
+            HANDLE thread = CreateThread(nullptr, kReleaseStack, ReleaseThread, refs,
+                                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+            if (thread)
+                threads.push_back(thread);
+            else
+                delete refs;  // kept: releasing them here could hang
+            first = last;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    const ULONGLONG end = GetTickCount64() + kStopWaitMs;
+    for (HANDLE thread : threads) {
+        const ULONGLONG now = GetTickCount64();
+        WaitForSingleObject(thread, now < end ? static_cast<DWORD>(end - now) : 0);
+        CloseHandle(thread);
+    }
 }
 
 DWORD WINAPI DeliveryThread(void* param) {
@@ -346,9 +382,8 @@ bool TClientDelivery::Lost(ULONGLONG nowMs, ULONGLONG limitMs) const {
 
 void TClientDelivery::Abandon(std::vector<IUnknown*> sinks) {
     if (state_) {
-        std::lock_guard<std::mutex> lock(state_->guard);
         state_->gone = true;
-        state_->orphans.insert(state_->orphans.end(), sinks.begin(), sinks.end());
+        LetGoElsewhere(std::move(sinks));
     } else {
         for (IUnknown* sink : sinks) sink->Release();  // in-process sinks only
     }

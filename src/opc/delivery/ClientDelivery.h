@@ -18,7 +18,8 @@
 // the client: that one is left to end by itself, holding the state and every sink it still has, when
 // (if ever) the call returns; where the system can cancel the call it is cancelled (not under Wine,
 // whose CoCancelCall is an unimplemented stub). The close's shutdown requests travel the same way,
-// so a hung client holds the close only for the close's own wait.
+// so a hung client holds the close only for the close's own wait; at the process's end every server
+// object is cut off (Abandon), so no release of a hung client's sink holds the end either.
 #pragma once
 
 #include <windows.h>
@@ -72,7 +73,8 @@ public:
     // has been under way for longer than limitMs.
     bool Lost(ULONGLONG nowMs, ULONGLONG limitMs) const;
     // The client is being cut off: nothing more is sent, and its sinks (proxies of the main thread)
-    // are let go by the delivery thread, never here: releasing a hung client's proxy would hang.
+    // are let go by threads of their own, one per sink object, never here: releasing a hung client's
+    // proxy waits for the client, and so, under Wine, does the end of the apartment that holds it.
     void Abandon(std::vector<IUnknown*> sinks);
     // Undelivered deliveries are dropped; bounded (see above). Idempotent.
     void Stop();

@@ -90,8 +90,9 @@ public:
     // answer IOPCShutdown.
     uint32_t ShutdownLink() const { return shutdownLink_; }
     TClientDelivery& Delivery() { return delivery_; }
-    // The client no longer answers: its connections are cut (this object, its groups, their
-    // connection points) without calling it, its groups end, its slot is freed. Main thread.
+    // Its connections are cut (this object, its groups, their connection points) without calling the
+    // client, its groups end, its slot is freed; its sinks are let go by other threads
+    // (TClientDelivery::Abandon). For a client that no longer answers, and at the process's end.
     void CutOff();
 
 private:

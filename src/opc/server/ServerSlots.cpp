@@ -59,8 +59,9 @@ void PulseServers(double now) {
 
 void DisconnectAllServers() {
     for (int i = kServerSlotCount - 1; i >= 0; --i) {
-        // Also cuts clients that hold a connection point, which would keep the object past COM's end.
-        if (TDA2* server = ServerSlots[i]) server->DisconnectClients();
+        // Also cuts clients that hold a connection point, which would keep the object past COM's end,
+        // and never calls a client: letting go of a hung client's sinks here would hang the end.
+        if (TDA2* server = ServerSlots[i]) server->CutOff();
     }
 }
 

@@ -26,7 +26,8 @@ DWORD NextGroupHandle();
 // pass is running (an outgoing callback pumps the timer) returns at once.
 void PulseServers(double now);
 
-// Process end: cuts every remaining server object off from its clients, from the last slot down.
+// Process end: cuts every remaining server object off from its clients (TDA2::CutOff: without calling
+// them), from the last slot down.
 void DisconnectAllServers();
 
 // The server console refreshes itself through this; nothing is called until a listener is set.

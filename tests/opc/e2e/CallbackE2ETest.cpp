@@ -114,6 +114,24 @@ TEST_F(CallbackEndToEnd, AClientThatStopsHandlingMessagesDelaysNobodyElse) {
     EXPECT_EQ(EventLog().find(L"does not answer"), std::wstring::npos) << "a slow client was cut off";
 }
 
+// The close asks every client to let go; one that handles no message cannot hold it beyond the
+// close's own wait for clients.
+TEST_F(CallbackEndToEnd, AHungClientHoldsTheCloseNoLongerThanItsWait) {
+    auto healthy = Subscribe(L"--rate 100 --duration 60000 --shutdown-sink");
+    auto hung = Subscribe(L"--rate 100 --duration 60000 --shutdown-sink --stall-after 500 --stall 60000");
+    ASSERT_TRUE(test::PumpUntil([&] { return Subscribed(*healthy) && Subscribed(*hung); }, kStartMs));
+    Sleep(2000);  // the hung one has stopped by now
+    const DWORD start = GetTickCount();
+    ASSERT_TRUE(e2e::SendCopyData(main, "Exit"));
+    main = nullptr;
+    EXPECT_TRUE(gateway->WaitExit(20000)) << "the close waited for the hung client";
+    EXPECT_LE(GetTickCount() - start, 15000u);
+    EXPECT_TRUE(healthy->process.WaitExit(10000));
+    EXPECT_EQ(test::ReadSubscriberReport(healthy->report).count("shutdown_request"), 1u)
+        << "the healthy client was not asked to let go";
+    EXPECT_TRUE(test::KillProcess(hung->process.Pid()));  // it would sleep on for a minute
+}
+
 TEST_F(CallbackEndToEnd, KilledClientsGiveTheirSlotsBackAndAClientThatFailsItsCallbacksKeepsIts) {
     std::vector<std::unique_ptr<TSubscriber>> killed;
     for (int i = 0; i < 31; ++i) killed.push_back(Subscribe(L"--rate 100 --duration 600000"));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "OPCCOMN.h"
 #include "OPCDA.h"
 #include "SubscriberReport.h"
 #include "Tarnowick.h"
@@ -25,6 +26,7 @@ struct TOptions {
     DWORD stallAfterMs = 0;
     DWORD stallMs = 0;
     bool fail = false;
+    bool shutdownSink = false;
     std::wstring stamps;
 };
 
@@ -87,6 +89,25 @@ private:
     std::vector<unsigned long long> latency_ = std::vector<unsigned long long>(kLatencyBuckets, 0);
 };
 
+// Ends the subscription when the server asks; the report says it was asked.
+class TShutdownSink final : public IOPCShutdown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCShutdown)) return E_NOINTERFACE;
+        *ppv = static_cast<IOPCShutdown*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // lives on main's stack
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR) override {
+        asked = true;
+        return S_OK;
+    }
+    bool asked = false;
+};
+
 std::vector<std::wstring> Split(const std::wstring& list) {
     std::vector<std::wstring> parts;
     std::size_t start = 0;
@@ -106,6 +127,8 @@ bool Parse(int argc, wchar_t** argv, TOptions& o) {
         const bool hasValue = i + 1 < argc;
         if (a == L"--fail") {
             o.fail = true;
+        } else if (a == L"--shutdown-sink") {
+            o.shutdownSink = true;
         } else if (hasValue && a == L"--report") {
             o.report = argv[++i];
         } else if (hasValue && a == L"--items") {
@@ -181,7 +204,8 @@ int wmain(int argc, wchar_t** argv) {
     TOptions o;
     if (!Parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: opc-subscriber --report FILE --items A,B [--groups N] [--rate MS] "
-                             "[--duration MS] [--stall-after MS --stall MS] [--fail] [--stamps NAME]\n");
+                             "[--duration MS] [--stall-after MS --stall MS] [--fail] [--shutdown-sink] "
+                             "[--stamps NAME]\n");
         return 2;
     }
     const TLoadStamps* stamps = nullptr;
@@ -197,6 +221,7 @@ int wmain(int argc, wchar_t** argv) {
     int rc = 0;
     {
         TSink sink(o, stamps);
+        TShutdownSink shutdown;
         IOPCServer* server = nullptr;
         const HRESULT created = CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
                                                  reinterpret_cast<void**>(&server));
@@ -204,6 +229,15 @@ int wmain(int argc, wchar_t** argv) {
         bool subscribed = SUCCEEDED(created);
         for (int i = 0; subscribed && i < o.groups; ++i)
             subscribed = Subscribe(server, i, o, &sink, groups[static_cast<std::size_t>(i)]);
+        IConnectionPoint* shutdownPoint = nullptr;
+        DWORD shutdownCookie = 0;
+        if (subscribed && o.shutdownSink) {
+            IConnectionPointContainer* cpc = nullptr;
+            subscribed = SUCCEEDED(server->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc))) &&
+                         SUCCEEDED(cpc->FindConnectionPoint(IID_IOPCShutdown, &shutdownPoint)) &&
+                         SUCCEEDED(shutdownPoint->Advise(&shutdown, &shutdownCookie));
+            if (cpc) cpc->Release();
+        }
         if (!subscribed) {
             char text[64];
             std::snprintf(text, sizeof text, "error: subscribing failed (0x%08lX)", static_cast<unsigned long>(created));
@@ -213,7 +247,7 @@ int wmain(int argc, wchar_t** argv) {
             AppendLine(o.report, tw::opc::test::kSubscribedLine);
             const ULONGLONG start = GetTickCount64();
             bool stalled = o.stallMs == 0;
-            for (;;) {
+            while (!shutdown.asked) {
                 if (stamps) {
                     LARGE_INTEGER now;
                     QueryPerformanceCounter(&now);
@@ -228,6 +262,12 @@ int wmain(int argc, wchar_t** argv) {
                 HandleMessages(20);
             }
         }
+        if (shutdownPoint) {
+            if (shutdownCookie) shutdownPoint->Unadvise(shutdownCookie);
+            shutdownPoint->Release();
+        }
+        CoDisconnectObject(&shutdown, 0);
+        if (shutdown.asked) AppendLine(o.report, "shutdown_request");
         for (TGroup& g : groups) {
             if (g.point) {
                 if (g.cookie) g.point->Unadvise(g.cookie);

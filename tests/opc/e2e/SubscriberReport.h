@@ -3,13 +3,14 @@
 // it received to a report file:
 //
 //   opc-subscriber --report FILE --items A,B,... [--groups N] [--rate MS] [--duration MS]
-//                  [--stall-after MS --stall MS] [--fail] [--stamps NAME]
+//                  [--stall-after MS --stall MS] [--fail] [--shutdown-sink] [--stamps NAME]
 //
 // --stall: once MS after its first data change, it stops handling messages for the --stall time.
-// --fail: OnDataChange answers E_FAIL. --stamps: the name of a TLoadStamps block; the subscriber then
-// counts only what arrives inside the block's window, measures the latency of every item update,
-// and runs until the window has closed. The report's first line "subscribed" comes once every group
-// is advised; "key: value" lines follow when it ends.
+// --fail: OnDataChange answers E_FAIL. --shutdown-sink: it advises an IOPCShutdown sink and ends when
+// the server asks (the report then has a line "shutdown_request"). --stamps: the name of a TLoadStamps
+// block; the subscriber then counts only what arrives inside the block's window, measures the latency
+// of every item update, and runs until the window has closed. The report's first line "subscribed"
+// comes once every group is advised; "key: value" lines follow when it ends.
 #pragma once
 
 #include <windows.h>
