@@ -81,6 +81,28 @@ struct TDeliveryState {
 
 namespace {
 
+// The threads still to wake after an update pass; the state is held until its thread is woken.
+struct TWakeChain {
+    std::mutex guard;
+    std::vector<std::shared_ptr<TDeliveryState>> waiting;
+};
+TWakeChain& WakeChain() {
+    static auto* chain = new TWakeChain;  // never destroyed: detached threads may use it at the end
+    return *chain;
+}
+
+void WakeNext() {
+    std::shared_ptr<TDeliveryState> next;
+    {
+        TWakeChain& chain = WakeChain();
+        std::lock_guard<std::mutex> lock(chain.guard);
+        if (chain.waiting.empty()) return;
+        next = std::move(chain.waiting.back());
+        chain.waiting.pop_back();
+    }
+    SetEvent(next->wake);
+}
+
 struct TLetGo {
     IUnknown* sink;
     IStream* marshaled;
@@ -192,7 +214,10 @@ DWORD WINAPI DeliveryThread(void* param) {
         }
         LetGo(letGo);
         if (stop) break;
-        if (wait) WaitForSingleObject(s->wake, INFINITE);
+        if (wait) {
+            WaitForSingleObject(s->wake, INFINITE);
+            WakeNext();
+        }
         if (!d) continue;
         const uint32_t linkId = d->Link;
         if (marshaled) {
@@ -269,7 +294,8 @@ void TClientDelivery::TakeSpares() {
 }
 
 void TClientDelivery::BeginBatch() {
-    if (batching_++ == 0) TakeSpares();
+    // An idle pass makes no callback: what it has in hand is enough, and the lock is not taken.
+    if (batching_++ == 0 && spare_.empty()) TakeSpares();
 }
 
 uint32_t TClientDelivery::Link(IUnknown* sink, REFIID iid) {
@@ -360,7 +386,7 @@ bool TClientDelivery::Send(uint32_t link, std::unique_ptr<TDelivery> d) {
     return true;
 }
 
-void TClientDelivery::EndBatch() {
+void TClientDelivery::EndBatch(bool wakeNow) {
     if (batching_ > 0 && --batching_ > 0) return;
     if (held_.empty() || !state_) return;
     bool wake = false;
@@ -370,8 +396,19 @@ void TClientDelivery::EndBatch() {
         wake = std::exchange(state_->waiting, false);
     }
     held_.clear();
-    if (wake) SetEvent(state_->wake);
+    if (!wake) return;
+    try {
+        TWakeChain& chain = WakeChain();
+        std::lock_guard<std::mutex> lock(chain.guard);
+        chain.waiting.push_back(state_);
+    } catch (const std::bad_alloc&) {
+        SetEvent(state_->wake);
+        return;
+    }
+    if (wakeNow) WakeNext();
 }
+
+void WakeDeliveryThreads() { WakeNext(); }
 
 bool TClientDelivery::Lost(ULONGLONG nowMs, ULONGLONG limitMs) const {
     if (!state_) return false;

@@ -36,6 +36,10 @@ namespace tw::opc {
 
 // The results that mean the client (or the sink object) is gone, not a result it chose to return.
 bool IsClientGone(HRESULT hr);
+// Wakes the threads whose batches were handed over with wakeNow false: this thread wakes one, each
+// woken thread the next, so an update pass pays for one wake-up, not for one per client (under Wine
+// each is a round trip to its server, and the woken threads would take the cores from the pass).
+void WakeDeliveryThreads();
 
 struct TDeliveryState;
 
@@ -65,9 +69,9 @@ public:
     // in-process call, which may end the server object.
     bool Send(uint32_t link, std::unique_ptr<TDelivery> d);
     // Between the two, threaded deliveries wait to be handed over together (one update pass); the
-    // pairs nest.
+    // pairs nest. wakeNow false: the thread is woken with the others by WakeDeliveryThreads.
     void BeginBatch();
-    void EndBatch();
+    void EndBatch(bool wakeNow = true);
 
     // The client is gone (a call failed as only a vanished client's calls fail), or one call to it
     // has been under way for longer than limitMs.

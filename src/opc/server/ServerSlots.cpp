@@ -51,9 +51,10 @@ void PulseServers(double now) {
         if (server) server->PulseServer(now);
     for (TDA2* server : servers) {
         if (!server) continue;
-        server->Delivery().EndBatch();
+        server->Delivery().EndBatch(false);
         server->Release();
     }
+    WakeDeliveryThreads();
     pulseRunning = false;
 }
 
