@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "OPCDA.h"
+#include "opc/delivery/Delivery.h"
 
 namespace tw::opc {
 
@@ -39,7 +40,8 @@ struct TAsyncIO2 {
     DWORD DataSource;
     bool Cancelled = false;
     // Reached by its run of the pending list: its completion is made (or skipped), so it is gone for
-    // Cancel2 although it stays in the list until the run ends.
+    // Cancel2 although it stays in the list until the run ends, and its callback may still be on its
+    // way to the client.
     bool Executed = false;
     std::vector<TAsyncEntry> Entries;  // read and write
     std::vector<VARIANT> Values;       // write: one per entry, VT_EMPTY when the copy failed
@@ -49,28 +51,6 @@ struct TAsyncIO2 {
     // Accepted entries for read and write, changed items for a data change (read from the group's
     // changed-item buffer, which the transaction does not own).
     DWORD Count = 0;
-};
-
-// The arrays one callback carries, built before the call and freed after it.
-class TCallbackArrays {
-public:
-    explicit TCallbackArrays(std::size_t count);
-    ~TCallbackArrays();
-    TCallbackArrays(const TCallbackArrays&) = delete;
-    TCallbackArrays& operator=(const TCallbackArrays&) = delete;
-
-    DWORD Count() const { return static_cast<DWORD>(clientHandles.size()); }
-    // S_OK when every quality is in the GOOD class (errors: every error S_OK), else S_FALSE.
-    HRESULT MasterQuality() const;
-    HRESULT MasterError() const;
-    // Keeps the first count entries.
-    void Truncate(std::size_t count);
-
-    std::vector<OPCHANDLE> clientHandles;
-    std::vector<VARIANT> values;
-    std::vector<WORD> qualities;
-    std::vector<FILETIME> timestamps;
-    std::vector<HRESULT> errors;
 };
 
 }  // namespace tw::opc

@@ -1,5 +1,6 @@
 // IOPCAsyncIO2 of the group: requests are queued here and carried out by the next update pass
-// (GroupPulse.cpp), which answers them through the client's IOPCDataCallback.
+// (GroupPulse.cpp), which answers them through the client's IOPCDataCallback. Cancel2 answers at once;
+// its notice travels with the group's other callbacks.
 #include "opc/groups/GroupUnit.h"
 
 #include <oleauto.h>
@@ -8,15 +9,17 @@
 
 #include "opc/OpcError.h"
 #include "opc/groups/TaskArray.h"
+#include "opc/server/ServIMPL.h"
 
 namespace tw::opc {
 namespace {
 
-// A value whose copy would hold the client's objects or records: objects, records, and arrays,
-// whose elements may be either. No write takes any of them.
+// A value whose copy would hold the client's objects or records: objects, records, a variant by
+// reference (which may hold either), and arrays, whose elements may be either. No write takes any of
+// them; kept, converting or releasing them would call the client from the update pass.
 bool HoldsClientObjects(const VARIANT& v) {
     const VARTYPE base = v.vt & VT_TYPEMASK;
-    return (v.vt & VT_ARRAY) || base == VT_DISPATCH || base == VT_UNKNOWN || base == VT_RECORD;
+    return (v.vt & VT_ARRAY) || base == VT_DISPATCH || base == VT_UNKNOWN || base == VT_RECORD || base == VT_VARIANT;
 }
 
 }  // namespace
@@ -107,11 +110,12 @@ HRESULT TOPCGroup::Cancel2(DWORD dwCancelID) {
     }
     if (!found) return E_FAIL;
     found->Cancelled = true;
-    const DWORD clientTransaction = found->ClientTransactionId;
-    // The notice may let the client call back in; nothing of the transaction is used after it.
-    if (IOPCDataCallback* callback = DataCallback()) {
-        callback->OnCancelComplete(clientTransaction, clientHandle_);
-        callback->Release();
+    // The notice follows the group's earlier callbacks. An in-process sink gets it at once and may
+    // call back in; nothing of the transaction is used after it.
+    try {
+        Deliver(NewDelivery(TDeliveryKind::CancelComplete, found->ClientTransactionId, 0));
+    } catch (const std::bad_alloc&) {
+        // The transaction stays cancelled; only its notice is lost.
     }
     return S_OK;
 }
@@ -127,17 +131,6 @@ HRESULT TOPCGroup::GetEnable(BOOL* pbEnable) {
     if (!pbEnable) return E_INVALIDARG;
     *pbEnable = asyncEnable_;
     return S_OK;
-}
-
-IOPCDataCallback* TOPCGroup::DataCallback() const {
-    if (!sink_) return nullptr;
-    // Held across the query: a proxy's query may let the client unadvise, which releases the sink.
-    IUnknown* sink = sink_;
-    sink->AddRef();
-    IOPCDataCallback* callback = nullptr;
-    if (FAILED(sink->QueryInterface(IID_IOPCDataCallback, reinterpret_cast<void**>(&callback)))) callback = nullptr;
-    sink->Release();
-    return callback;
 }
 
 }  // namespace tw::opc

@@ -2,10 +2,12 @@
 // refresh of the active items from the data points, then, when the update rate has elapsed, one
 // data change with every changed item.
 //
-// Callbacks leave the apartment, and the client may call back in while one is under way: queue or
-// cancel requests, remove items, remove or release the group, release its server. So the pass
-// holds a reference on the group, builds each callback's arrays only after the last call-out that
-// precedes it, and finds request entries by server handle, never by a position alone.
+// Each callback the pass makes goes to the server object's delivery (ClientDelivery.h), which queues
+// it for its client's thread: a remote client is never called from here, and cannot call back in
+// during a pass. An in-process sink is still called at once, and may call back in while its call is
+// under way: queue or cancel requests, remove items, remove or release the group, release its
+// server. So the pass holds a reference on the group, builds each callback's arrays only after the
+// previous callback, and finds request entries by server handle, never by a position alone.
 #include "opc/groups/GroupUnit.h"
 
 #include <oleauto.h>
@@ -15,6 +17,7 @@
 
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
+#include "opc/server/ServIMPL.h"
 #include "tags/DataPoints.h"
 
 namespace tw::opc {
@@ -114,27 +117,36 @@ void TOPCGroup::RunPending(double now) {
         TAsyncIO2& t = *pending_[i];
         if (t.Cancelled) continue;
         t.Executed = true;
-        IOPCDataCallback* callback = DataCallback();
-        if (!callback) continue;
+        // A sink that does not answer IOPCDataCallback gets no callbacks, and nothing is executed.
+        if (!server_ || !server_->Delivery().Reaches(link_)) continue;
         try {
-            Execute(t, *callback, now);
+            Deliver(Execute(t, now));
         } catch (...) {
             // A failed transaction is dropped like a completed one.
         }
-        callback->Release();
     }
     const auto done = static_cast<std::ptrdiff_t>(std::min(present, pending_.size()));
     pending_.erase(pending_.begin(), pending_.begin() + done);
 }
 
-void TOPCGroup::Execute(TAsyncIO2& t, IOPCDataCallback& callback, double now) {
+std::unique_ptr<TDelivery> TOPCGroup::NewDelivery(TDeliveryKind kind, DWORD transactionId, std::size_t count) {
+    if (server_) return server_->Delivery().Make(kind, serverHandle_, transactionId, clientHandle_, count);
+    return std::make_unique<TDelivery>(kind, serverHandle_, transactionId, clientHandle_, count);
+}
+
+void TOPCGroup::Deliver(std::unique_ptr<TDelivery> d) {
+    if (d && server_) server_->Delivery().Send(link_, std::move(d));
+}
+
+std::unique_ptr<TDelivery> TOPCGroup::Execute(TAsyncIO2& t, double now) {
     const FILETIME stamp = LocalDateTimeToFileTime(now);
     switch (t.Kind) {
-        case TAsyncKind::Read: ExecuteRead(t, callback, stamp); break;
-        case TAsyncKind::Write: ExecuteWrite(t, callback); break;
-        case TAsyncKind::Refresh: ExecuteRefresh(t, callback, stamp); break;
-        case TAsyncKind::DataChange: ExecuteDataChange(callback, stamp); break;
+        case TAsyncKind::Read: return ExecuteRead(t, stamp);
+        case TAsyncKind::Write: return ExecuteWrite(t);
+        case TAsyncKind::Refresh: return ExecuteRefresh(t, stamp);
+        case TAsyncKind::DataChange: return ExecuteDataChange(stamp);
     }
+    return nullptr;
 }
 
 TOPCItem* TOPCGroup::ItemFor(const TAsyncEntry& entry) const {
@@ -145,8 +157,9 @@ TOPCItem* TOPCGroup::ItemFor(const TAsyncEntry& entry) const {
     return items_.Find(entry.ServerHandle);
 }
 
-void TOPCGroup::ExecuteRead(const TAsyncIO2& t, IOPCDataCallback& callback, const FILETIME& stamp) {
-    TCallbackArrays a(t.Entries.size());
+std::unique_ptr<TDelivery> TOPCGroup::ExecuteRead(const TAsyncIO2& t, const FILETIME& stamp) {
+    auto d = NewDelivery(TDeliveryKind::ReadComplete, t.ClientTransactionId, t.Entries.size());
+    TCallbackArrays& a = d->Items;
     for (std::size_t i = 0; i < t.Entries.size(); ++i) {
         a.timestamps[i] = stamp;
         TOPCItem* item = ItemFor(t.Entries[i]);
@@ -157,13 +170,12 @@ void TOPCGroup::ExecuteRead(const TAsyncIO2& t, IOPCDataCallback& callback, cons
         item->ReadForCallback(a.clientHandles[i], a.values[i], true, a.errors[i], a.qualities[i]);
         if (!item->Active) a.qualities[i] = kQualityOutOfService;
     }
-    callback.OnReadComplete(t.ClientTransactionId, clientHandle_, a.MasterQuality(), a.MasterError(), a.Count(),
-                            a.clientHandles.data(), a.values.data(), a.qualities.data(), a.timestamps.data(),
-                            a.errors.data());
+    return d;
 }
 
-void TOPCGroup::ExecuteWrite(TAsyncIO2& t, IOPCDataCallback& callback) {
-    TCallbackArrays a(t.Entries.size());
+std::unique_ptr<TDelivery> TOPCGroup::ExecuteWrite(TAsyncIO2& t) {
+    auto d = NewDelivery(TDeliveryKind::WriteComplete, t.ClientTransactionId, t.Entries.size());
+    TCallbackArrays& a = d->Items;
     for (std::size_t i = 0; i < t.Entries.size(); ++i) {
         TOPCItem* item = ItemFor(t.Entries[i]);
         if (!item) {
@@ -180,21 +192,20 @@ void TOPCGroup::ExecuteWrite(TAsyncIO2& t, IOPCDataCallback& callback) {
             a.errors[i] = item->StoreValue(value);
         }
     }
-    callback.OnWriteComplete(t.ClientTransactionId, clientHandle_, a.MasterError(), a.Count(), a.clientHandles.data(),
-                             a.errors.data());
+    return d;
 }
 
-void TOPCGroup::ExecuteRefresh(const TAsyncIO2& t, IOPCDataCallback& callback, const FILETIME& stamp) {
+std::unique_ptr<TDelivery> TOPCGroup::ExecuteRefresh(const TAsyncIO2& t, const FILETIME& stamp) {
     std::size_t active = 0;
     for (const auto& item : items_)
         if (item->Active) ++active;
-    if (active == 0) return;
-    TCallbackArrays a(active);
-    bool skipped = false;
+    if (active == 0) return nullptr;
+    auto d = NewDelivery(TDeliveryKind::Refresh, t.ClientTransactionId, active);
+    TCallbackArrays& a = d->Items;
     std::size_t n = 0;
     for (const auto& item : items_) {
         if (!item->Active) {
-            skipped = true;
+            d->ItemsLeftOut = true;
             continue;
         }
         a.clientHandles[n] = item->ClientHandle;
@@ -202,27 +213,23 @@ void TOPCGroup::ExecuteRefresh(const TAsyncIO2& t, IOPCDataCallback& callback, c
         item->GetValue(t.DataSource, a.qualities[n], a.values[n], a.errors[n]);
         ++n;
     }
-    const HRESULT masterQuality = skipped ? S_FALSE : a.MasterQuality();
-    callback.OnDataChange(t.ClientTransactionId, clientHandle_, masterQuality, a.MasterError(), a.Count(),
-                          a.clientHandles.data(), a.values.data(), a.qualities.data(), a.timestamps.data(),
-                          a.errors.data());
+    return d;
 }
 
-void TOPCGroup::ExecuteDataChange(IOPCDataCallback& callback, const FILETIME& stamp) {
-    // An earlier callback of this run may have removed some of the changed items: they are left out.
-    TCallbackArrays a(changed_.size());
-    std::size_t n = 0;
+std::unique_ptr<TDelivery> TOPCGroup::ExecuteDataChange(const FILETIME& stamp) {
+    // The items' cached values as this pass took them; each becomes the client's type when the
+    // callback is made. An earlier callback of this run may have removed some of the changed items:
+    // they are left out.
+    auto d = NewDelivery(TDeliveryKind::DataChange, 0, 0);
+    d->Updates.reserve(changed_.size());
     for (const TAsyncEntry& entry : changed_) {
-        TOPCItem* item = ItemFor(entry);
+        const TOPCItem* item = ItemFor(entry);
         if (!item) continue;
-        a.timestamps[n] = stamp;
-        item->ReadForCallback(a.clientHandles[n], a.values[n], false, a.errors[n], a.qualities[n]);
-        ++n;
+        d->Updates.push_back(TItemUpdate{item->ServerHandle, item->ClientHandle, stamp, item->Value, item->Quality,
+                                         item->RequestedType, item->CanonicalType});
     }
-    if (n == 0) return;
-    a.Truncate(n);
-    callback.OnDataChange(0, clientHandle_, a.MasterQuality(), a.MasterError(), a.Count(), a.clientHandles.data(),
-                          a.values.data(), a.qualities.data(), a.timestamps.data(), a.errors.data());
+    if (d->Updates.empty()) return nullptr;
+    return d;
 }
 
 }  // namespace tw::opc

@@ -31,12 +31,11 @@ TOPCGroup::TOPCGroup(TDA2* server, TGroupList* ownerList)
         if (connected)
             SinkAdvised(sink);
         else
-            SinkUnadvised();
+            SinkUnadvised(sink);
     });
 }
 
 TOPCGroup::~TOPCGroup() {
-    sink_ = nullptr;
     LeaveServer();
     items_.Clear();
     pending_.clear();  // without callbacks
@@ -110,6 +109,7 @@ void TOPCGroup::CopyTo(TOPCGroup& target) const {
 }
 
 void TOPCGroup::LeaveServer() {
+    UnlinkSinks();
     TDA2* server = server_;
     server_ = nullptr;
     if (server && ownerList_) server->GroupDestroyed(*ownerList_, serverHandle_);
@@ -121,6 +121,11 @@ void TOPCGroup::End() {
     // In-process holders keep a live object that no longer belongs to any server.
     DisconnectClients();
     Release();
+}
+
+void TOPCGroup::TakeSinks(std::vector<IUnknown*>& out) {
+    UnlinkSinks();
+    connectionPoints_.TakeSinks(out);
 }
 
 void TOPCGroup::DisconnectClients() {
@@ -142,12 +147,40 @@ void TOPCGroup::ActivationReset() {
 // ---- connection point ----
 
 void TOPCGroup::SinkAdvised(IUnknown* sink) {
+    // Linking may call the client (a remote sink is asked for IOPCDataCallback): until it is done the
+    // group goes on with its former sink.
+    const uint32_t link = server_ ? server_->Delivery().Link(sink, IID_IOPCDataCallback) : 0;
+    try {
+        links_.emplace_back(sink, link);
+    } catch (const std::bad_alloc&) {
+        if (server_) server_->Delivery().Unlink(link);
+        return;
+    }
     sink_ = sink;
+    link_ = link;
     if (active_) ActivationReset();
 }
 
-// Any unadvise ends the group's callbacks, even while other sinks stay advised.
-void TOPCGroup::SinkUnadvised() { sink_ = nullptr; }
+// Any unadvise ends the group's callbacks, even while other sinks stay advised. Callbacks still on
+// their way to the unadvised sink are dropped.
+void TOPCGroup::SinkUnadvised(IUnknown* sink) {
+    sink_ = nullptr;
+    link_ = 0;
+    for (auto it = links_.begin(); it != links_.end(); ++it) {
+        if (it->first != sink) continue;
+        if (server_) server_->Delivery().Unlink(it->second);
+        links_.erase(it);
+        return;
+    }
+}
+
+void TOPCGroup::UnlinkSinks() {
+    sink_ = nullptr;
+    link_ = 0;
+    if (server_)
+        for (const auto& [sink, link] : links_) server_->Delivery().Unlink(link);
+    links_.clear();
+}
 
 HRESULT TOPCGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
     return connectionPoints_.Enumerate(ppEnum);

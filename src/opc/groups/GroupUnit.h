@@ -45,6 +45,8 @@ public:
     // Cuts off every client, also one that holds only the connection point (it keeps the group
     // alive); the group ends here unless an in-process holder remains.
     void DisconnectClients();
+    // The client is being cut off: its sinks go to out unreleased, and no callback is made any more.
+    void TakeSinks(std::vector<IUnknown*>& out);
 
     const std::string& Name() const { return name_; }
     void SetNameText(const std::string& name) { name_ = name; }
@@ -118,7 +120,9 @@ private:
     // Every item counts as changed at the next pass, which is due at once.
     void ActivationReset();
     void SinkAdvised(IUnknown* sink);
-    void SinkUnadvised();
+    void SinkUnadvised(IUnknown* sink);
+    // Ends the links of every advised sink (the server's delivery lets go of what it holds).
+    void UnlinkSinks();
     // The timestamp of item values: the server's latest pulse.
     double LastUpdateTime() const;
     // Runs entry(item, i) for each handle that names an item (OPC_E_INVALIDHANDLE for the others)
@@ -143,15 +147,18 @@ private:
     // Anything that may change items other than through their data points ends the watch list.
     void ItemsTouched() { watchValid_ = false; }
     void RunPending(double now);
-    void Execute(TAsyncIO2& t, IOPCDataCallback& callback, double now);
-    void ExecuteRead(const TAsyncIO2& t, IOPCDataCallback& callback, const FILETIME& stamp);
-    void ExecuteWrite(TAsyncIO2& t, IOPCDataCallback& callback);
-    void ExecuteRefresh(const TAsyncIO2& t, IOPCDataCallback& callback, const FILETIME& stamp);
-    void ExecuteDataChange(IOPCDataCallback& callback, const FILETIME& stamp);
+    // The callback a transaction makes, or null when it makes none.
+    std::unique_ptr<TDelivery> Execute(TAsyncIO2& t, double now);
+    std::unique_ptr<TDelivery> ExecuteRead(const TAsyncIO2& t, const FILETIME& stamp);
+    std::unique_ptr<TDelivery> ExecuteWrite(TAsyncIO2& t);
+    std::unique_ptr<TDelivery> ExecuteRefresh(const TAsyncIO2& t, const FILETIME& stamp);
+    std::unique_ptr<TDelivery> ExecuteDataChange(const FILETIME& stamp);
     // The item a request entry names, wherever it stands now; null once it has been removed.
     TOPCItem* ItemFor(const TAsyncEntry& entry) const;
-    // The sink's IOPCDataCallback with a reference, or null (no sink, or it does not answer).
-    IOPCDataCallback* DataCallback() const;
+    // A callback of this group to fill, and its hand-over to the sink advised last through the server
+    // object's delivery.
+    std::unique_ptr<TDelivery> NewDelivery(TDeliveryKind kind, DWORD transactionId, std::size_t count);
+    void Deliver(std::unique_ptr<TDelivery> d);
 
     TDA2* server_;
     TConnectionPoints connectionPoints_;  // the one for IOPCDataCallback
@@ -168,6 +175,9 @@ private:
     LONG timeBias_ = 0;
     float percentDeadband_ = 0.0f;
     IUnknown* sink_ = nullptr;  // the sink advised last; the connection point holds its reference
+    uint32_t link_ = 0;         // its link in the server's delivery; 0 when it takes no callbacks
+    // Every advised sink with its link, so that an Unadvise ends the right one.
+    std::vector<std::pair<IUnknown*, uint32_t>> links_;
     bool removed_ = false;
     bool inPass_ = false;
     std::vector<std::unique_ptr<TAsyncIO2>> pending_;

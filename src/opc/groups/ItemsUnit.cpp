@@ -57,20 +57,25 @@ bool TOPCItem::TakeChanged() {
     return true;
 }
 
-void TOPCItem::GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& error) {
-    quality = source == OPC_DS_CACHE && !Active ? kQualityOutOfService : Quality;
+void ReportedValue(uint16_t cached, VARTYPE requested, VARTYPE canonical, WORD& quality, VARIANT& value,
+                   HRESULT& error) {
     error = S_OK;
     VARIANT native;
     VariantInit(&native);
     native.vt = VT_I4;
-    native.lVal = static_cast<LONG>(Value);
+    native.lVal = static_cast<LONG>(cached);
     VariantClear(&value);
-    if (RequestedType == CanonicalType) {
+    if (requested == canonical) {
         value = native;
         return;
     }
-    ConvertVariant(native, RequestedType, quality, value, error);
+    ConvertVariant(native, requested, quality, value, error);
     if (FAILED(error)) VariantClear(&value);
+}
+
+void TOPCItem::GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& error) {
+    quality = source == OPC_DS_CACHE && !Active ? kQualityOutOfService : Quality;
+    ReportedValue(Value, RequestedType, CanonicalType, quality, value, error);
 }
 
 void TOPCItem::ReadState(DWORD source, double lastUpdateTime, OPCITEMSTATE& state, HRESULT& error) {

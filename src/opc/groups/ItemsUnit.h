@@ -22,6 +22,12 @@ constexpr WORD kQualityForceReport = 0x40;
 // Item server handles: the first one issued in the process is 2; shared by every group.
 OPCHANDLE NextItemHandle();
 
+// What reads and callbacks report of a cached value: VT_I4 when the client asked for the canonical
+// type, else the value converted to the requested type (quality 0 after an overflow, no value after
+// a failure). value must be initialised; what it held is released. Any thread.
+void ReportedValue(uint16_t cached, VARTYPE requested, VARTYPE canonical, WORD& quality, VARIANT& value,
+                   HRESULT& error);
+
 class TOPCItem {
 public:
     TOPCItem() = default;

@@ -120,10 +120,14 @@ HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
             return E_OUTOFMEMORY;
         }
     }
-    if (handler_) handler_(pUnkSink, true);
     pUnkSink->AddRef();
     sinks_[entry] = pUnkSink;
     *pdwCookie = static_cast<DWORD>(entry + 1);
+    if (handler_) {
+        container_.AddRef();  // the client may let go of everything while the handler calls out
+        handler_(pUnkSink, true);
+        container_.Release();
+    }
     return S_OK;
 }
 
@@ -149,6 +153,14 @@ HRESULT TConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
     }
 }
 
+void TConnectionPoint::TakeSinks(std::vector<IUnknown*>& out) {
+    for (IUnknown*& sink : sinks_) {
+        if (!sink) continue;
+        out.push_back(sink);
+        sink = nullptr;
+    }
+}
+
 TConnectionPoint& TConnectionPoints::Add(REFIID iid, size_t maxSinks, TSinkHandler handler) {
     points_.reserve(points_.size() + 1);
     points_.push_back(std::make_unique<TConnectionPoint>(container_, iid, maxSinks, std::move(handler)));
@@ -157,6 +169,10 @@ TConnectionPoint& TConnectionPoints::Add(REFIID iid, size_t maxSinks, TSinkHandl
 
 void TConnectionPoints::Disconnect() {
     for (auto& p : points_) CoDisconnectObject(static_cast<IConnectionPoint*>(p.get()), 0);
+}
+
+void TConnectionPoints::TakeSinks(std::vector<IUnknown*>& out) {
+    for (auto& p : points_) p->TakeSinks(out);
 }
 
 HRESULT TConnectionPoints::Enumerate(IEnumConnectionPoints** ppEnum) {

@@ -16,7 +16,9 @@
 
 namespace tw::opc {
 
-// Told of a sink with connected = true before it is stored, and with false before it is released.
+// Told of a sink with connected = true as it is stored, and with false before it is released. The
+// handler may call out (a threaded sink is linked while the client is inside its Advise): the
+// entry is taken before it is called, so an Advise arriving meanwhile gets another one.
 using TSinkHandler = std::function<void(IUnknown* sink, bool connected)>;
 
 // A point that takes as many sinks as clients advise.
@@ -42,6 +44,9 @@ public:
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** ppEnum) override;
 
     const IID& Iid() const { return iid_; }
+    // Lets go of every sink without releasing it or telling the handler: the sinks go to out. The
+    // owner is cutting its client off and has them released where a hung client cannot stall it.
+    void TakeSinks(std::vector<IUnknown*>& out);
 
 private:
     IConnectionPointContainer& container_;
@@ -60,6 +65,7 @@ public:
     TConnectionPoint& Add(REFIID iid, size_t maxSinks, TSinkHandler handler);
     // Cuts off clients that hold a point: each one keeps the owner alive through it.
     void Disconnect();
+    void TakeSinks(std::vector<IUnknown*>& out);
     HRESULT Enumerate(IEnumConnectionPoints** ppEnum);
     HRESULT Find(REFIID riid, IConnectionPoint** ppCP);
 
@@ -78,6 +84,7 @@ public:
         return points_.Add(iid, maxSinks, std::move(handler));
     }
     void DisconnectPoints() { points_.Disconnect(); }
+    void TakeSinks(std::vector<IUnknown*>& out) { points_.TakeSinks(out); }
 
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override {
         return points_.Enumerate(ppEnum);

@@ -52,8 +52,9 @@ TDA2::TDA2(int slot, IServerLifetime* lifetime) : startTime_(NowLocalDateTime())
     publicGroups_.reserve(kInitialGroupCapacity);
     // One sink at a time; the connection point holds the reference.
     connections_.AddPoint(IID_IOPCShutdown, 1,
-                          [this](IUnknown* sink, bool connected) { shutdownSink_ = connected ? sink : nullptr; });
+                          [this](IUnknown* sink, bool connected) { ShutdownSinkChanged(sink, connected); });
     ServerSlots[slot_] = this;
+    StartClientWatch();
     UpdateServerConsole();
 }
 
@@ -66,9 +67,48 @@ TDA2::~TDA2() {
     privateGroups_.clear();
     publicGroups_.clear();
     removedGroups_.clear();
-    ServerSlots[slot_] = nullptr;
-    UpdateServerConsole();
+    LeaveSlot();
     if (lifetime_) lifetime_->ObjectDestroyed();
+}
+
+void TDA2::LeaveSlot() {
+    if (slot_ < 0) return;
+    if (ServerSlots[slot_] == this) ServerSlots[slot_] = nullptr;
+    slot_ = -1;
+    UpdateServerConsole();
+}
+
+void TDA2::ShutdownSinkChanged(IUnknown* sink, bool connected) {
+    delivery_.Unlink(shutdownLink_);
+    shutdownLink_ = 0;
+    shutdownSink_ = nullptr;
+    if (!connected) return;
+    // Linking may call the client, which answers: it is inside its Advise.
+    const uint32_t link = delivery_.Link(sink, IID_IOPCShutdown);
+    shutdownSink_ = sink;
+    shutdownLink_ = link;
+}
+
+void TDA2::CutOff() {
+    AddRef();
+    // Nothing here calls the client: its sinks go to the delivery, which has other threads let go of them.
+    std::vector<IUnknown*> sinks;
+    connections_.TakeSinks(sinks);
+    shutdownSink_ = nullptr;
+    shutdownLink_ = 0;
+    TGroupList groups = privateGroups_;
+    groups.insert(groups.end(), publicGroups_.begin(), publicGroups_.end());
+    for (TOPCGroup* g : groups) {
+        g->AddRef();
+        g->TakeSinks(sinks);
+    }
+    delivery_.Abandon(std::move(sinks));
+    LeaveSlot();
+    // Each group leaves its list (a placeholder stays) and loses its clients' references.
+    for (TOPCGroup* g : groups) g->End();
+    DisconnectClients();
+    for (TOPCGroup* g : groups) g->Release();
+    Release();  // ends the object unless an in-process holder remains
 }
 
 void* TDA2::FindInterface(REFIID riid) {
@@ -134,13 +174,16 @@ HRESULT TDA2::AddClonedGroup(const std::string& name, const TOPCGroup& source, I
 
 void TDA2::PulseServer(double now) {
     lastUpdateTime_ = now;
-    // A group may be released by its client during a callback of its pass; hold each one meanwhile.
+    // The callbacks of the whole pass reach the client's thread together.
+    delivery_.BeginBatch();
+    // A group may be released by an in-process sink during a callback of its pass; hold each one meanwhile.
     for (TGroupList* list : {&privateGroups_, &publicGroups_}) {
         const TGroupList groups = *list;
         for (TOPCGroup* g : groups) g->AddRef();
         for (TOPCGroup* g : groups) g->Pulse(now);
         for (TOPCGroup* g : groups) g->Release();
     }
+    delivery_.EndBatch();
 }
 
 HRESULT TDA2::GenerateGroupName(std::string& name) const {

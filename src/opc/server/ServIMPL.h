@@ -1,4 +1,6 @@
-// The server object: one per client connection, created through the DA2 class factory.
+// The server object: one per client connection, created through the DA2 class factory. It owns
+// its client's delivery (ClientDelivery.h): the queue and thread that carry every callback to the
+// client. A client that no longer answers is cut off (CutOff) on the main thread.
 #pragma once
 
 #include <string>
@@ -7,6 +9,7 @@
 #include "OPCDA.h"
 #include "Tarnowick.h"
 #include "opc/ComObject.h"
+#include "opc/delivery/ClientDelivery.h"
 #include "opc/groups/GroupUnit.h"
 #include "opc/groups/OPCRemovedGroupUnit.h"
 #include "opc/server/BrowseIMPL.h"
@@ -83,12 +86,22 @@ public:
     // Cuts off every client, also one that holds only a connection point (it keeps this object
     // alive); the object ends here unless an in-process holder remains.
     void DisconnectClients();
+    // The link of the IOPCShutdown sink in the delivery; 0 when there is none, or it does not
+    // answer IOPCShutdown.
+    uint32_t ShutdownLink() const { return shutdownLink_; }
+    TClientDelivery& Delivery() { return delivery_; }
+    // Its connections are cut (this object, its groups, their connection points) without calling the
+    // client, its groups end, its slot is freed; its sinks are let go by other threads
+    // (TClientDelivery::Abandon). For a client that no longer answers, and at the process's end.
+    void CutOff();
 
 private:
     TDA2(int slot, IServerLifetime* lifetime);
     ~TDA2() override;
     void* FindInterface(REFIID riid) override;
     HRESULT GenerateGroupName(std::string& name) const;
+    void ShutdownSinkChanged(IUnknown* sink, bool connected);
+    void LeaveSlot();
 
     TGroupList privateGroups_;
     TGroupList publicGroups_;
@@ -101,6 +114,9 @@ private:
     TOPCItemProp itemProps_{static_cast<IOPCServer*>(this)};
     TConnectionPointContainer connections_{static_cast<IOPCServer*>(this)};
     IUnknown* shutdownSink_ = nullptr;
+    uint32_t shutdownLink_ = 0;
+    // Last: it stops (dropping what is undelivered) after the groups have ended.
+    TClientDelivery delivery_;
 };
 
 }  // namespace tw::opc

@@ -1,5 +1,7 @@
 #include "opc/server/ShutDownRequest.h"
 
+#include <memory>
+
 #include "OPCCOMN.h"
 #include "opc/ComText.h"
 #include "opc/server/ServIMPL.h"
@@ -10,17 +12,18 @@ namespace tw::opc {
 const char kShutdownReason[] = "Velmora Tarnowick IOPCShutdown request.";
 
 TShutdownAnswer RequestClientShutdown(TDA2& server) {
-    IUnknown* sink = server.ShutdownSink();
-    if (!sink) return TShutdownAnswer::NoSink;
-    IOPCShutdown* shutdown = nullptr;
-    if (FAILED(sink->QueryInterface(IID_IOPCShutdown, reinterpret_cast<void**>(&shutdown))) || !shutdown)
-        return TShutdownAnswer::NotSupported;
-    // The client may release the server object, and with it the sink, during the call.
+    if (!server.ShutdownSink()) return TShutdownAnswer::NoSink;
+    // A remote sink was asked for IOPCShutdown when it was advised; the request goes to the client's
+    // thread, so a hung client holds up nobody.
+    const uint32_t link = server.ShutdownLink();
+    if (!link) return TShutdownAnswer::NotSupported;
+    auto request = std::make_unique<TDelivery>(TDeliveryKind::Shutdown, 0, 0, 0);
+    request->Reason = Widen(kShutdownReason);
+    // An in-process sink is called at once, and its client may release the server object inside.
     server.AddRef();
-    shutdown->ShutdownRequest(Widen(kShutdownReason).c_str());
-    shutdown->Release();
+    const bool made = server.Delivery().Send(link, std::move(request));
     server.Release();
-    return TShutdownAnswer::Sent;
+    return made ? TShutdownAnswer::Sent : TShutdownAnswer::NotSupported;
 }
 
 void RequestShutdownOfEveryClient() {

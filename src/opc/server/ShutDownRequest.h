@@ -12,8 +12,9 @@ extern const char kShutdownReason[];  // sent with every request
 
 enum class TShutdownAnswer { NoSink, Sent, NotSupported };
 
-// Sends the request to the sink the server object's client advised, if it answers IOPCShutdown.
-// An outgoing call: incoming calls and timers run meanwhile, and the client may let go inside it.
+// Sends the request to the sink the server object's client advised, if it answers IOPCShutdown. A
+// remote client gets it from its delivery thread (Sent means queued); an in-process sink is called at
+// once: incoming calls and timers run meanwhile, and the client may let go inside the call.
 TShutdownAnswer RequestClientShutdown(TDA2& server);
 // The close of the application: every occupied slot in slot order, whatever the answers.
 void RequestShutdownOfEveryClient();

@@ -98,6 +98,10 @@ int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs, bool startPolling)
 #endif
     TRunController run(window, runView, password, libs.General(), form.Log(), DeviceList, runHooks);
     runner = &run;
+#ifdef TW_HAVE_OPC
+    // A client that no longer answers is cut off by the OPC side; the event log says so.
+    opc::SetClientLogListener([&form](const std::string& text) { form.WriteLog(text); });
+#endif
     window.SetPageHandler(tstMonitor, [&run](UINT msg, WPARAM wp, LPARAM) {
         if (msg != WM_COMMAND || HIWORD(wp) != BN_CLICKED) return false;
         switch (LOWORD(wp)) {
@@ -153,6 +157,9 @@ int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs, bool startPolling)
         }
     }
     // The loop also ends when the last COM client lets go: the window goes without the close steps.
+#ifdef TW_HAVE_OPC
+    opc::SetClientLogListener(nullptr);
+#endif
     window.DestroyIfAlive();
     return static_cast<int>(msg.wParam);
 }

@@ -2,7 +2,10 @@
 
 #include <oleauto.h>
 
+#include "Processes.h"
+#include "e2e/ConfigDatabase.h"
 #include "e2e/ProcessDriver.h"
+#include "opc/server/ConsoleResource.h"
 #include "resource.h"
 
 namespace tw::opc::test {
@@ -18,6 +21,24 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
+std::string WriteFakeDeviceConfiguration(const std::wstring& folder, int port) {
+    return e2e::ExecSql(folder + L"TARNOWICK.GDB",
+                        std::string(e2e::kConfigSchema) +
+                            "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('A plant', "
+                            "'127.0.0.1', " + std::to_string(port) + ", 1, 0), ('B gone', '127.0.0.1', 1, 1, 0);"
+                            "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME) "
+                            "VALUES (1, 'a level', 40, 0, 'T1'), (1, 'b setpoint', 41, 0, 'T2'), "
+                            "(2, 'a lost', 1, 0, 'U1');");
+}
+
+TGatewayCopy::TGatewayCopy(const std::wstring& name,
+                           const std::function<std::string(const std::wstring&, int)>& configure)
+    : folder(e2e::InstallCopy(name, e2e::GatewayFiles())), configured(configure(folder, device.Port())) {
+    RegisterGatewayCopy(folder);
+}
+
+TGatewayCopy::~TGatewayCopy() { RestoreBuildRegistration(); }
+
 HWND TickStartPolling(DWORD pid, DWORD timeoutMs, DWORD warningMs) {
     HWND main = e2e::WaitForWindow(pid, L"TfrmMain", timeoutMs);
     if (!main) return nullptr;
@@ -30,6 +51,22 @@ HWND TickStartPolling(DWORD pid, DWORD timeoutMs, DWORD warningMs) {
     SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
     PostMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_CBXSTARTPOLLING, BN_CLICKED), reinterpret_cast<LPARAM>(box));
     return main;
+}
+
+HWND OpenServerConsole(DWORD pid, HWND main, DWORD timeoutMs) {
+    HWND button = e2e::Control(main, IDC_BBNLOCALOPCCONSOLE);
+    if (!button) return nullptr;
+    PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(IDC_BBNLOCALOPCCONSOLE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    return e2e::WaitForDialogTitled(pid, L"OPC Server Console", timeoutMs);
+}
+
+bool WaitConsoleCounts(HWND console, const std::wstring& clients, const std::wstring& groups, DWORD ms) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(50))
+        if (e2e::ControlText(console, IDC_CLIENTCONLBL) == clients &&
+            e2e::ControlText(console, IDC_GRPCOUNTLBL) == groups)
+            return true;
+    return false;
 }
 
 std::vector<OPCHANDLE> AddActiveItems(IOPCItemMgt* mgt, const std::vector<const wchar_t*>& names) {

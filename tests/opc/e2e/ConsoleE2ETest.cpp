@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ClientSupport.h"
 #include "e2e/ProcessDriver.h"
 #include "OPCCOMN.h"
 #include "OPCDA.h"
@@ -21,7 +22,6 @@ namespace {
 constexpr DWORD kStartMs = 20000;
 constexpr wchar_t kClsid[] = L"{FE4F5263-11D5-4724-95BA-A978983B6369}";
 constexpr wchar_t kReasonLine[] = L"shutdown request: Velmora Tarnowick IOPCShutdown request.";
-constexpr int kLocalOpcConsoleButton = 1131;  // IDC_BBNLOCALOPCCONSOLE of the Settings page
 
 // A program whose output goes to a file that the test reads while it runs.
 class TClient {
@@ -83,13 +83,6 @@ private:
 // A client holding groups with a sink advised, waiting for the server's request.
 std::wstring SinkClient(const std::wstring& groups) { return L"--shutdown-sink=120 " + std::wstring(kClsid) + groups; }
 
-bool WaitLabels(HWND console, const std::wstring& clients, const std::wstring& groups, DWORD ms) {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(50))
-        if (ControlText(console, IDC_CLIENTCONLBL) == clients && ControlText(console, IDC_GRPCOUNTLBL) == groups)
-            return true;
-    return false;
-}
-
 std::vector<std::wstring> ComboEntries(HWND combo) {
     std::vector<std::wstring> entries;
     const LRESULT n = SendMessageW(combo, CB_GETCOUNT, 0, 0);
@@ -133,14 +126,14 @@ protected:
 };
 
 TEST_F(ServerConsole, CountsClientsAndGroupsAndAsksTheChosenClientToLetGo) {
-    EXPECT_TRUE(WaitLabels(console, L"0", L"0", 5000));
+    EXPECT_TRUE(opc::test::WaitConsoleCounts(console, L"0", L"0", 5000));
     EXPECT_FALSE(IsWindowEnabled(Control(console, IDC_SDBUTTON))) << "Shutdown Request needs a client";
 
     TClient first(SinkClient(L" add-group A add-group B"));
     ASSERT_TRUE(first.WaitOutput(L"waiting for a shutdown request", kStartMs)) << opc::Narrow(first.Output().c_str());
     TClient second(SinkClient(L" add-group C"));
     ASSERT_TRUE(second.WaitOutput(L"waiting for a shutdown request", kStartMs)) << opc::Narrow(second.Output().c_str());
-    EXPECT_TRUE(WaitLabels(console, L"2", L"3", 5000))
+    EXPECT_TRUE(opc::test::WaitConsoleCounts(console, L"2", L"3", 5000))
         << opc::Narrow(ControlText(console, IDC_CLIENTCONLBL).c_str()) << " / "
         << opc::Narrow(ControlText(console, IDC_GRPCOUNTLBL).c_str());
     EXPECT_TRUE(IsWindowEnabled(Control(console, IDC_SDBUTTON)));
@@ -159,7 +152,7 @@ TEST_F(ServerConsole, CountsClientsAndGroupsAndAsksTheChosenClientToLetGo) {
     ASSERT_TRUE(first.WaitExit(15000, &code)) << opc::Narrow(first.Output().c_str());
     EXPECT_EQ(code, 0u);
     EXPECT_NE(first.Output().find(kReasonLine), std::wstring::npos) << opc::Narrow(first.Output().c_str());
-    EXPECT_TRUE(WaitLabels(console, L"1", L"1", 5000));
+    EXPECT_TRUE(opc::test::WaitConsoleCounts(console, L"1", L"1", 5000));
     EXPECT_EQ(second.Output().find(L"shutdown request:"), std::wstring::npos);
 
     CloseConsole();
@@ -221,13 +214,9 @@ TEST(Gateway, ConsoleFromTheSettingsPageAndTheCloseThatWaitsForClients) {
     IOPCServer* holdout = Connect();
     ASSERT_NE(holdout, nullptr);
 
-    HWND button = Control(main, kLocalOpcConsoleButton);
-    ASSERT_NE(button, nullptr);
-    PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(kLocalOpcConsoleButton, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
-    HWND console = WaitForDialogTitled(gateway.Pid(), L"OPC Server Console", kStartMs);
+    HWND console = opc::test::OpenServerConsole(gateway.Pid(), main, kStartMs);
     ASSERT_NE(console, nullptr) << "the Local OPC Server button opened no console";
-    EXPECT_TRUE(WaitLabels(console, L"2", L"2", 5000));
+    EXPECT_TRUE(opc::test::WaitConsoleCounts(console, L"2", L"2", 5000));
     ASSERT_TRUE(PressButton(console, L"Close"));
 
     const DWORD start = GetTickCount();

@@ -72,6 +72,28 @@ bool EndedByItself(const std::wstring& exeName, DWORD timeoutMs) {
     return false;
 }
 
+DWORD RegisterGatewayCopy(const std::wstring& folder) {
+    RunProgram(L"regsvr32.exe /s \"" + e2e::BinFolder() + L"TarnowickPS.dll\"", 30000);
+    return RunProgram(L"\"" + folder + L"Tarnowick.exe\" /RegServer", 30000).exitCode;
+}
+
+void RestoreBuildRegistration() { RunProgram(L"\"" + e2e::BinFolder() + L"Tarnowick.exe\" /RegServer", 30000); }
+
+bool KillProcess(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!process) return false;
+    const bool ended = TerminateProcess(process, 99) && WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+std::wstring TempFile(const wchar_t* prefix) {
+    wchar_t temp[MAX_PATH], file[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    GetTempFileNameW(temp, prefix, 0, file);
+    return file;
+}
+
 std::wstring BinDir() {
     wchar_t exe[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);

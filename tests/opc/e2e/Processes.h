@@ -24,6 +24,16 @@ bool WaitUntilGone(const std::wstring& exeName, DWORD timeoutMs);
 // timeoutMs is closed (e2e::CloseProcess), and the answer is false.
 bool EndedByItself(const std::wstring& exeName, DWORD timeoutMs = 15000);
 
+// Our proxy/stub, and the gateway copy in folder registered so that COM starts that copy; the
+// registration's exit code.
+DWORD RegisterGatewayCopy(const std::wstring& folder);
+// The build's own Tarnowick.exe registered again, as every other test expects to find it.
+void RestoreBuildRegistration();
+// Ends the process at once, as a crash would: what it held is never released.
+bool KillProcess(DWORD pid);
+// A new empty file under the temp folder, for a program's report.
+std::wstring TempFile(const wchar_t* prefix);
+
 std::wstring BinDir();  // folder of the running test program, with a trailing backslash
 bool FileExists(const std::wstring& path);
 

@@ -399,6 +399,34 @@ TEST_F(AsyncIO, TheDataPointsQualityTravelsWithEveryCallback) {
     EXPECT_EQ(Get(kT1), 11);
 }
 
+// A queued write does not keep an object the client passed as a value: the pass could turn it into a
+// number only by calling the client (and letting go of it could call the client too). It is refused
+// as before, without the call.
+TEST_F(AsyncIO, AQueuedWriteKeepsNoObjectOfTheClient) {
+    Advise();
+    const auto h = AddHandles(group, {{L"T1"}, {L"T2"}});
+    Passes(1);
+    Take();
+    TFakeDataSink object;
+    VARIANT values[2];
+    for (VARIANT& v : values) VariantInit(&v);
+    values[0].vt = VT_I4;
+    values[0].lVal = 5;
+    values[1].vt = VT_UNKNOWN;
+    values[1].punkVal = &object;
+    DWORD cancel = 0;
+    HRESULT* e = nullptr;
+    ASSERT_EQ(Async()->Write(2, const_cast<OPCHANDLE*>(h.data()), values, 40, &cancel, &e), S_OK);
+    EXPECT_EQ(Errors(e, 2), (std::vector<HRESULT>{S_OK, S_OK}));
+    EXPECT_EQ(object.refs(), 0u) << "the queued write holds the client's object";
+    Passes(1);
+    const auto calls = Take();
+    ASSERT_GE(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, TCallbackKind::WriteComplete);
+    EXPECT_EQ(calls[0].errors, (std::vector<HRESULT>{S_OK, OPC_E_BADTYPE}));
+    EXPECT_EQ(device->Register(40), 5);
+}
+
 // Requests made before a RemoveItems must reach the items the client named, not the items that
 // moved into their positions.
 TEST_F(AsyncIO, QueuedRequestsFollowTheirItemsAcrossRemoveItems) {

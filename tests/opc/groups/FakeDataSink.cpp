@@ -24,9 +24,19 @@ TCallback Items(TCallbackKind kind, DWORD transid, OPCHANDLE group, HRESULT qual
 
 }  // namespace
 
+TFakeDataSink::TFakeDataSink(bool threaded) : gate_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {
+    if (threaded) CoCreateFreeThreadedMarshaler(static_cast<IOPCDataCallback*>(this), &marshaler_);
+}
+
+TFakeDataSink::~TFakeDataSink() {
+    if (marshaler_) marshaler_->Release();
+    CloseHandle(gate_);
+}
+
 HRESULT TFakeDataSink::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
+    if (marshaler_ && IsEqualIID(riid, IID_IMarshal)) return marshaler_->QueryInterface(riid, ppv);
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return E_NOINTERFACE;
     *ppv = static_cast<IOPCDataCallback*>(this);
     AddRef();
@@ -36,36 +46,55 @@ HRESULT TFakeDataSink::QueryInterface(REFIID riid, void** ppv) {
 HRESULT TFakeDataSink::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality, HRESULT hrMastererror,
                                     DWORD dwCount, OPCHANDLE* phClientItems, VARIANT* pvValues, WORD* pwQualities,
                                     FILETIME* pftTimeStamps, HRESULT* pErrors) {
-    Record(Items(TCallbackKind::DataChange, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
-                 pvValues, pwQualities, pftTimeStamps, pErrors));
-    return S_OK;
+    return Record(Items(TCallbackKind::DataChange, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+                        phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
 }
 
 HRESULT TFakeDataSink::OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                                       HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
                                       VARIANT* pvValues, WORD* pwQualities, FILETIME* pftTimeStamps,
                                       HRESULT* pErrors) {
-    Record(Items(TCallbackKind::ReadComplete, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
-                 phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
-    return S_OK;
+    return Record(Items(TCallbackKind::ReadComplete, dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
+                        phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors));
 }
 
 HRESULT TFakeDataSink::OnWriteComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMastererr, DWORD dwCount,
                                        OPCHANDLE* pClienthandles, HRESULT* pErrors) {
-    Record(Items(TCallbackKind::WriteComplete, dwTransid, hGroup, S_OK, hrMastererr, dwCount, pClienthandles, nullptr,
-                 nullptr, nullptr, pErrors));
-    return S_OK;
+    return Record(Items(TCallbackKind::WriteComplete, dwTransid, hGroup, S_OK, hrMastererr, dwCount, pClienthandles,
+                        nullptr, nullptr, nullptr, pErrors));
 }
 
 HRESULT TFakeDataSink::OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) {
-    Record(Items(TCallbackKind::CancelComplete, dwTransid, hGroup, S_OK, S_OK, 0, nullptr, nullptr, nullptr, nullptr,
-                 nullptr));
-    return S_OK;
+    return Record(Items(TCallbackKind::CancelComplete, dwTransid, hGroup, S_OK, S_OK, 0, nullptr, nullptr, nullptr,
+                        nullptr, nullptr));
 }
 
-void TFakeDataSink::Record(TCallback call) {
-    calls.push_back(call);
+HRESULT TFakeDataSink::Record(TCallback call) {
+    ++entered_;
+    WaitForSingleObject(gate_, INFINITE);
+    {
+        std::lock_guard<std::mutex> lock(guard_);
+        calls.push_back(call);
+    }
     if (inside) inside(call);  // a copy: the hook may record further calls
+    return result;
+}
+
+bool TFakeDataSink::WaitEntered(int n, DWORD timeoutMs) const {
+    for (const ULONGLONG end = GetTickCount64() + timeoutMs; entered_ < n; Sleep(1))
+        if (GetTickCount64() >= end) return false;
+    return true;
+}
+
+bool TFakeDataSink::WaitReleased(DWORD timeoutMs) const {
+    for (const ULONGLONG end = GetTickCount64() + timeoutMs; refs_ != 0; Sleep(1))
+        if (GetTickCount64() >= end) return false;
+    return true;
+}
+
+std::vector<TCallback> TFakeDataSink::Calls() const {
+    std::lock_guard<std::mutex> lock(guard_);
+    return calls;
 }
 
 std::size_t TFakeDataSink::Count(TCallbackKind kind) const {

@@ -1,8 +1,13 @@
 // An in-process IOPCDataCallback that records every callback and can call back into the server from
-// inside one.
+// inside one. A threaded one marshals itself with the free-threaded marshaler, as a proxy answers
+// IMarshal: the server object then calls it from its client's delivery thread, as it calls a remote
+// client; it records under a lock, holds each callback inside the call while held, and answers
+// every callback with result.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "OPCDA.h"
@@ -26,6 +31,11 @@ struct TCallback {
 
 class TFakeDataSink final : public IOPCDataCallback {
 public:
+    explicit TFakeDataSink(bool threaded = false);
+    ~TFakeDataSink();
+    TFakeDataSink(const TFakeDataSink&) = delete;
+    TFakeDataSink& operator=(const TFakeDataSink&) = delete;
+
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override { return --refs_; }  // lives on the test's stack
@@ -43,14 +53,29 @@ public:
     HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) override;
 
     std::vector<TCallback> calls;
-    // Runs after a callback has been recorded, still inside it.
+    // Runs after a callback has been recorded, still inside it (in-process sinks only).
     std::function<void(const TCallback&)> inside;
     ULONG refs() const { return refs_; }
     std::size_t Count(TCallbackKind kind) const;
 
+    // Threaded: callbacks wait inside the call while held.
+    void Hold() { ResetEvent(gate_); }
+    void Open() { SetEvent(gate_); }
+    // Waits until n callbacks have begun (also those held inside); false after timeoutMs.
+    bool WaitEntered(int n, DWORD timeoutMs) const;
+    // Waits until nobody holds a reference any more; false after timeoutMs.
+    bool WaitReleased(DWORD timeoutMs) const;
+    // What was recorded so far, taken under the lock.
+    std::vector<TCallback> Calls() const;
+    std::atomic<HRESULT> result{S_OK};
+
 private:
-    void Record(TCallback call);
-    ULONG refs_ = 0;
+    HRESULT Record(TCallback call);
+    std::atomic<ULONG> refs_{0};
+    IUnknown* marshaler_ = nullptr;  // threaded only
+    HANDLE gate_;                    // set while open
+    mutable std::mutex guard_;
+    std::atomic<int> entered_{0};
 };
 
 }  // namespace tw::opc::test

@@ -7,6 +7,7 @@
 #include "../ConnectionSinks.h"
 #include "GroupFixture.h"
 #include "OPCCOMN.h"
+#include "opc/DataChangeSink.h"
 #include "opc/Guids.h"
 #include "opc/OpcError.h"
 #include "opc/server/ServerSlots.h"
@@ -14,28 +15,27 @@
 namespace tw::opc::test {
 namespace {
 
-class TSink final : public TComObject<IOPCDataCallback> {
+// A heap sink that goes with its last reference.
+class TSink final : public TDataChangeSink {
 public:
     static TSink* Make() {
         auto* s = new TSink;
         s->AddRef();
         return s;
     }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
                                            FILETIME*, HRESULT*) override {
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                             FILETIME*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
 private:
-    void* FindInterface(REFIID riid) override { return LookUp(riid, {{IID_IOPCDataCallback, this}}); }
+    ULONG refs_ = 0;
 };
 
 struct TState {

@@ -16,7 +16,6 @@
 
 #include "ClientSupport.h"
 #include "FakeDevice.h"
-#include "GatewayCopy.h"
 #include "HostileMemory.h"
 #include "HostileObjects.h"
 #include "HostileRun.h"
