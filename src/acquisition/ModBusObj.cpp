@@ -211,9 +211,15 @@ void TModBusObj::ScanRegister(int index) {
 
 uint16_t TModBusObj::ReadRegisterNow(int index) {
     if (Simulated || !ValidIndex(index)) return 0;
-    const int32_t tag = Registers[static_cast<std::size_t>(index)].TagIndex;
+    return SampleRegisterNow(index).Value;
+}
+
+TPointSample TModBusObj::SampleRegisterNow(int index) {
+    const int32_t tag = ValidIndex(index) ? Registers[static_cast<std::size_t>(index)].TagIndex : -1;
     const TRealDataPoint* point = DataPoints.Find(tag);
-    uint16_t value = point ? point->Value() : 0;  // what a failed read hands back: the last value
+    const TPointSample held = point ? point->Sample() : TPointSample{};
+    if (Simulated || !ValidIndex(index)) return held;
+    uint16_t value = held.Value;
     TExchange outcome = TExchange::Lost;
     {
         std::lock_guard<std::mutex> guard(Lock);
@@ -223,8 +229,10 @@ uint16_t TModBusObj::ReadRegisterNow(int index) {
             outcome = ReadRegisterInto(ReadClient, index, &value);
     }
     if (outcome != TExchange::Lost) std::this_thread::sleep_for(OnDemandPause);
-    if (outcome != TExchange::Answered && point) value = point->Value();
-    return value;
+    // What this read obtained, not what the point holds now: a poll read that was in flight may have
+    // stored an older value since.
+    if (outcome == TExchange::Answered) return TPointSample{value, kQualityGood};
+    return TPointSample{point ? point->Value() : held.Value, FailedQuality(outcome)};
 }
 
 TWriteResult TModBusObj::WriteRegisterValue(int index, uint16_t value) {

@@ -6,6 +6,7 @@
 #include "acquisition/IOPointObj.h"
 #include "acquisition/ReadPlan.h"
 #include "modbus/IdModBusClient.h"
+#include "tags/DataPoints.h"
 
 #include <atomic>
 #include <cstdint>
@@ -78,6 +79,9 @@ public:
     // On demand, under Lock, through ReadClient: reads register i into its data point, as a scan read
     // does, and returns the point's value. During a back-off it only marks the point comm failure.
     uint16_t ReadRegisterNow(int index);
+    // ReadRegisterNow, answering the value and quality this very read obtained: the last value with
+    // the failure's quality when it failed. A simulated device's point is answered as it stands.
+    TPointSample SampleRegisterNow(int index);
     // On demand, under Lock, through WriteClient. The data point takes the value only when the device
     // took it (GOOD), or when the device is simulated (GOOD local override); a transport failure marks
     // the point's last value as a comm failure. During a back-off nothing is sent: Failed at once.

@@ -18,6 +18,13 @@ uint16_t ReadTagFromDevice(int32_t tagIndex) {
     return device ? device->ReadRegisterNow(TagRegister[static_cast<std::size_t>(tagIndex)]) : 0;
 }
 
+TPointSample SampleTagFromDevice(int32_t tagIndex) {
+    if (TModBusObj* device = DeviceOf(tagIndex))
+        return device->SampleRegisterNow(TagRegister[static_cast<std::size_t>(tagIndex)]);
+    const TRealDataPoint* point = DataPoints.Find(tagIndex);
+    return point ? point->Sample() : TPointSample{};
+}
+
 TWriteResult WriteTagToDevice(int32_t tagIndex, uint32_t value) {
     TModBusObj* device = DeviceOf(tagIndex);
     return device ? device->WriteRegisterValue(TagRegister[static_cast<std::size_t>(tagIndex)], static_cast<uint16_t>(value))

@@ -39,6 +39,11 @@ bool TFakeDevice::Coil(uint16_t number) const {
     return Lookup(Coils, number, false);
 }
 
+void TFakeDevice::AfterNextReadAnswer(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(Guard);
+    AfterRead = std::move(hook);
+}
+
 TReply TFakeDevice::Answer(const TRequest& request) {
     const uint8_t unit = request[6];
     const uint8_t function = request[7];
@@ -67,7 +72,9 @@ TReply TFakeDevice::Answer(const TRequest& request) {
     case 3: {
         std::vector<uint16_t> values;
         for (uint16_t i = 0; i < word; ++i) values.push_back(Registers[static_cast<uint16_t>(address + i)]);
-        return Send(RegisterAnswer(unit, values));
+        TReply reply = Send(RegisterAnswer(unit, values));
+        if (AfterRead) reply.Steps.emplace_back(TBytes{}, 0, std::exchange(AfterRead, {}));
+        return reply;
     }
     case 5: Coils[address] = word == 0xFF00; return Send(EchoAnswer(request));
     case 6: Registers[address] = word; return Send(EchoAnswer(request));

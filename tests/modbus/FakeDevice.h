@@ -26,6 +26,8 @@ public:
     enum TMode { Answering, Silent, HangingUp, Refusing };
     void SetMode(TMode mode) { Mode = mode; }
     void SetSilent(bool silent) { Mode = silent ? Silent : Answering; }
+    // Runs once, on the device's thread, right after the next register read has been answered.
+    void AfterNextReadAnswer(std::function<void()> hook);
     std::vector<TRequest> Requests() const { return Server->Requests(); }
     int Connections() const { return Server->Connections(); }
 
@@ -38,6 +40,7 @@ private:
     std::set<uint16_t> Holes;  // by wire address
     std::atomic<uint16_t> LongestAnswer{0};
     std::atomic<TMode> Mode{Answering};
+    std::function<void()> AfterRead;
     std::unique_ptr<TScriptedServer> Server;  // last: stops before the maps go
 };
 

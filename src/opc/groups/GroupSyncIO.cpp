@@ -18,9 +18,10 @@ HRESULT TOPCGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServ
     if (!states) return E_OUTOFMEMORY;
     const double timestamp = LastUpdateTime();
     const HRESULT hr = ForEachHandle(dwCount, phServer, ppErrors, [&](TOPCItem& item, DWORD i) {
-        ReadTagFromDevice(item.DataPointIndex);
+        // The value this read obtained: the point may meanwhile hold an older one from a poll read.
+        const TPointSample sample = SampleTagFromDevice(item.DataPointIndex);
         HRESULT error = S_OK;
-        item.ReadState(dwSource, timestamp, states[i], error);
+        item.ReadState(dwSource, timestamp, sample, states[i], error);
         if (dwSource == OPC_DS_CACHE && !active_ && item.Active) states[i].wQuality = kQualityOutOfService;
         return error;
     });

@@ -32,16 +32,21 @@ void TOPCItem::SetRequestedType(VARTYPE vt) { RequestedType = vt == VT_EMPTY ? C
 
 // The update pass calls these for every active item every 10 ms: an item that has not changed is
 // only read, never written, so an idle pass does not dirty the items' memory.
+void TOPCItem::Take(const TPointSample& now) {
+    if (now.Value != Value) Value = now.Value;
+    if (now.Quality != Quality) Quality = now.Quality;
+}
+
 void TOPCItem::TakePoint() {
-    if (const TRealDataPoint* point = PointOf(DataPointIndex)) {
-        const TPointSample now = point->Sample();
-        if (now.Value != Value) Value = now.Value;
-        if (now.Quality != Quality) Quality = now.Quality;
-    }
+    if (const TRealDataPoint* point = PointOf(DataPointIndex)) Take(point->Sample());
 }
 
 bool TOPCItem::Refresh() {
     TakePoint();
+    return NoteChange();
+}
+
+bool TOPCItem::NoteChange() {
     const bool changed = Value != LastSeenValue || Quality != LastSeenQuality;
     if (changed) {
         LastSeenValue = Value;
@@ -78,8 +83,10 @@ void TOPCItem::GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& er
     ReportedValue(Value, RequestedType, CanonicalType, quality, value, error);
 }
 
-void TOPCItem::ReadState(DWORD source, double lastUpdateTime, OPCITEMSTATE& state, HRESULT& error) {
-    Refresh();
+void TOPCItem::ReadState(DWORD source, double lastUpdateTime, const TPointSample& sample, OPCITEMSTATE& state,
+                         HRESULT& error) {
+    Take(sample);
+    NoteChange();
     GetValue(source, state.wQuality, state.vDataValue, error);
     state.hClient = ClientHandle;
     state.ftTimeStamp = LocalDateTimeToFileTime(lastUpdateTime);

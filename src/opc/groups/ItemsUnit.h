@@ -9,7 +9,7 @@
 #include <string>
 
 #include "OPCDA.h"
-#include "tags/Quality.h"
+#include "tags/DataPoints.h"
 
 namespace tw::opc {
 
@@ -58,13 +58,15 @@ public:
     void SetRequestedType(VARTYPE vt);
     // Takes the data point's value and quality, as one.
     void TakePoint();
-    // TakePoint; true (and a pending change) when value or quality differ from what was last seen.
+    // TakePoint and NoteChange.
     bool Refresh();
     bool TakeChanged();
     // value must be initialised; what it held is released.
     void GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& error);
-    // Refresh, then the value for a synchronous read, stamped with the server's last update time.
-    void ReadState(DWORD source, double lastUpdateTime, OPCITEMSTATE& state, HRESULT& error);
+    // Refresh with what a read from the device obtained, then the value for a synchronous read,
+    // stamped with the server's last update time.
+    void ReadState(DWORD source, double lastUpdateTime, const TPointSample& sample, OPCITEMSTATE& state,
+                   HRESULT& error);
     virtual void ReadForCallback(OPCHANDLE& clientHandle, VARIANT& value, bool updateLastSeen, HRESULT& error,
                                  WORD& quality);
     // Range-checks value and writes it to the tag's device, whose data point takes it when the device
@@ -76,6 +78,11 @@ public:
     // Copy for a cloned group: same settings, handles and cached values, but nothing pending and
     // never seen, so the copy reports at the clone's first due pass.
     TOPCItem CopyForClone() const;
+
+private:
+    void Take(const TPointSample& now);
+    // True (and a pending change) when value or quality differ from what was last seen.
+    bool NoteChange();
 };
 
 }  // namespace tw::opc

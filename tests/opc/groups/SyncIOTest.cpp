@@ -5,6 +5,9 @@
 
 #include <oleauto.h>
 
+#include <chrono>
+#include <thread>
+
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "tags/DataPoints.h"
@@ -127,6 +130,23 @@ TEST_F(SyncIO, ReadReportsTheQualityTheDeviceAnsweredWith) {
         EXPECT_EQ(Qualities(r), std::vector<WORD>{kQualityConfigError});
         EXPECT_EQ(r.states[0].vDataValue.lVal, 1234);
     }
+}
+
+// A poll read that was in flight may store an older value into the point just after a read from the
+// device stored its own: the read still answers the value it obtained.
+TEST_F(SyncIO, ReadAnswersWhatItObtainedThoughTheCacheTakesAnOlderValue) {
+    const auto h = AddHandles(group, {{L"T1"}});
+    device->SetRegister(40, 1051);
+    device->AfterNextReadAnswer([] {
+        // The reader stores what it received, then pauses before it answers: the stale store lands there.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (DataPoints[kT1].Value() != 1051 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        DataPoints[kT1].Store(1050, kQualityGood);
+    });
+    const TRead r = Read(group, OPC_DS_DEVICE, h);
+    ASSERT_EQ(r.states.size(), 1u);
+    EXPECT_EQ(r.states[0].vDataValue.lVal, 1051);
+    EXPECT_EQ(r.states[0].wQuality, kQualityGood);
 }
 
 TEST_F(SyncIO, ValuesFollowTheRequestedTypeAndOverflowIsBadQuality) {
