@@ -124,13 +124,19 @@ void TakeReleasable(TDeliveryState& s, std::vector<TLetGo>& out) {
     }
 }
 
+// A marshaled sink that never reached its thread is unmarshaled and released: CoReleaseMarshalData
+// of a proxy's marshaling does not give its references back to the client under Wine, whose sink
+// then lives for as long as the gateway runs.
+void DropMarshaled(IStream* marshaled) {
+    IUnknown* sink = nullptr;
+    if (SUCCEEDED(CoGetInterfaceAndReleaseStream(marshaled, IID_IUnknown, reinterpret_cast<void**>(&sink))) && sink)
+        sink->Release();
+}
+
 void LetGo(std::vector<TLetGo>& items) {
     for (const TLetGo& x : items) {
         if (x.sink) x.sink->Release();
-        if (x.marshaled) {
-            CoReleaseMarshalData(x.marshaled);
-            x.marshaled->Release();
-        }
+        if (x.marshaled) DropMarshaled(x.marshaled);
     }
     items.clear();
 }
@@ -322,8 +328,7 @@ uint32_t TClientDelivery::Link(IUnknown* sink, REFIID iid) {
             state_->links.emplace(nextLink_ + 1, TDeliveryState::TLink{iid, marshaled, nullptr, S_OK, false});
             return ++nextLink_;
         }
-        CoReleaseMarshalData(marshaled);
-        marshaled->Release();
+        DropMarshaled(marshaled);
     } catch (const std::bad_alloc&) {
         // Not linked: the sink gets no callbacks.
     }

@@ -17,6 +17,7 @@
 #include "SubscriberReport.h"
 #include "Tarnowick.h"
 #include "e2e/ProcessDriver.h"
+#include "groups/FakeDataSink.h"
 #include "opc/ComText.h"
 #include "resource.h"
 
@@ -130,6 +131,33 @@ TEST_F(CallbackEndToEnd, AHungClientHoldsTheCloseNoLongerThanItsWait) {
     EXPECT_EQ(test::ReadSubscriberReport(healthy->report).count("shutdown_request"), 1u)
         << "the healthy client was not asked to let go";
     EXPECT_TRUE(test::KillProcess(hung->process.Pid()));  // it would sleep on for a minute
+}
+
+// A sink unadvised before any callback reached it goes back to its client while the server lives on:
+// the server lets go of the copy it made for its callbacks along with the connection's.
+TEST_F(CallbackEndToEnd, ASinkThatNeverGotACallbackIsLetGoOf) {
+    test::TFakeDataSink sink;
+    IOPCServer* server = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                               reinterpret_cast<void**>(&server)),
+              S_OK);
+    for (int i = 0; i < 3; ++i) {
+        OPCHANDLE handle = 0;
+        DWORD rate = 0;
+        IUnknown* group = nullptr;
+        ASSERT_EQ(server->AddGroup(L"", FALSE, 1000, 1, nullptr, nullptr, 0x409, &handle, &rate, IID_IUnknown,
+                                   reinterpret_cast<IUnknown**>(&group)),
+                  S_OK);
+        DWORD cookie = 0;
+        IConnectionPoint* point = test::AdviseDataCallback(group, &sink, &cookie);
+        ASSERT_NE(point, nullptr);
+        EXPECT_EQ(point->Unadvise(cookie), S_OK);
+        point->Release();
+        group->Release();
+    }
+    EXPECT_TRUE(test::PumpUntil([&] { return sink.refs() == 0; }, 10000)) << sink.refs() << " references held";
+    server->Release();
+    EXPECT_EQ(sink.Count(test::TCallbackKind::DataChange), 0u);
 }
 
 TEST_F(CallbackEndToEnd, KilledClientsGiveTheirSlotsBackAndAClientThatFailsItsCallbacksKeepsIts) {
