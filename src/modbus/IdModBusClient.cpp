@@ -146,6 +146,8 @@ bool TIdModBusClient::Transact() {
             Disconnect();
             return false;
         }
+        // Modbus is protocol 0: a frame of another protocol is no answer, whatever its identifier.
+        if (GetWord(answer.Bytes + 2) != 0) return false;
         if (answer.Bytes[HeaderSize] == (ModBusFunction | 0x80) && answer.Size > HeaderSize + 1) {
             // The device is there and refused this request (an illegal address, say).
             LastOutcome = TModbusOutcome::Exception;

@@ -136,7 +136,8 @@ void CheckExchange(const TOperation& op, int index, int open, bool ok, const std
         Fail("%s: the client stopped at a frame with transaction id %u, its request has %u", name, WordAt(answer), id);
     if (!ok) return;
     const auto mark = c.Marks.find(starts.back());
-    if (mark != c.Marks.end() && mark->second.OwnId && mark->second.Answers != index)
+    if (mark != c.Marks.end() && mark->second.OwnId && mark->second.Answers != index &&
+        c.Consumed - starts.back() <= mark->second.Length)
         Fail("%s: the client took the device's answer to request %d as the answer to request %d", name,
              mark->second.Answers, index);
     if (answer[MbapSize] != op.Function())

@@ -180,6 +180,7 @@ void TLink::Script(TConnection& c, int request) {
             bool unused;
             c.Flood = Action(c, request, In->Byte() % 32 == 0 ? Replay : Noise, unused);
             if (c.Flood.Bytes.empty()) c.Flood = TPiece{0, {0}, {}};
+            if (c.Flood.Mark) c.Flood.Mark->Length = c.Flood.Bytes.size();
             c.FloodAt = std::min(c.FloodAt, NowUs + DelayUs(In->Byte()));
             plain = false;
             break;
@@ -204,7 +205,7 @@ TPiece TLink::Action(TConnection& c, int request, uint8_t kind, bool& plain) {
     TPiece piece;
     const auto frameOf = [&](const TBytes& bytes, int answers) {
         piece.Bytes = bytes;
-        piece.Mark = TMark{answers, true};
+        piece.Mark = TMark{answers, true, 0};
     };
     switch (kind) {
     case Answer:
@@ -270,6 +271,7 @@ void TLink::Mutate(TPiece& answer, uint16_t id, bool& plain) {
 void TLink::Schedule(TConnection& c, TPiece piece, int64_t at, uint8_t cut) {
     const auto send = [&c](TPiece segment) { c.Pending.emplace(segment.At, std::move(segment)); };
     if (piece.Bytes.empty()) return;
+    if (piece.Mark) piece.Mark->Length = piece.Bytes.size();
     if (cut == 0) {
         piece.At = at;
         send(std::move(piece));

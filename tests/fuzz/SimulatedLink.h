@@ -35,6 +35,9 @@ struct TLinkSettings {
 struct TMark {
     int Answers = -1;    // the request it was built for
     bool OwnId = false;  // it carries that request's transaction id
+    // How many bytes of it were sent: a frame that runs on past them (a cut answer followed by noise)
+    // is not that answer.
+    std::size_t Length = 0;
 };
 
 struct TRequestSeen {

@@ -152,7 +152,10 @@ TEST_F(AnswerTest, ConnectionClosedByTheDeviceBetweenReads) {
 TEST_F(AnswerTest, AnswersShorterThanTheirByteCountOrTooLongFail) {
     TBytes oversized = Frame(1, 3, TBytes(300, 0x11));
     oversized[8] = 250;
+    TBytes otherProtocol = RegisterAnswer(1, {0x1234});
+    otherProtocol[2] = 1;
     const std::vector<TBytes> bad = {
+        otherProtocol,                             // protocol 0x0100 is not Modbus
         Frame(1, 3, {4, 0x12, 0x34}),              // byte count 4, two bytes of data
         Frame(1, 3, {4, 0x12, 0x34, 0x56}),        // byte count 4, three bytes of data
         oversized,                                 // more than an answer can hold
