@@ -1,5 +1,5 @@
 // A client's IOPCDataCallback that cares only about data changes: completions and cancel notices are
-// accepted and ignored. The benchmarks' and test programs' sinks derive from it and count.
+// accepted and ignored. The sinks of opcda-cli, the benchmarks and the test programs derive from it.
 #pragma once
 
 #include "OPCDA.h"

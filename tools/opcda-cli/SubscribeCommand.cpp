@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "opc/ComText.h"
+#include "opc/DataChangeSink.h"
 #include "tags/Quality.h"
 
 namespace tw::opcda_cli {
@@ -15,18 +16,10 @@ namespace {
 using opc::Narrow;
 
 // Prints each reported item at once, so a reader of the output sees updates while they come.
-class TUpdatePrinter final : public IOPCDataCallback {
+class TUpdatePrinter final : public opc::TDataChangeSink {
 public:
     TUpdatePrinter(std::vector<std::string> names, bool json) : names_(std::move(names)), json_(json) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return E_NOINTERFACE;
-        *ppv = static_cast<IOPCDataCallback*>(this);
-        AddRef();
-        return S_OK;
-    }
     // Lives on the command's stack; the count only keeps COM's bookkeeping honest.
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
@@ -40,14 +33,6 @@ public:
         std::fflush(stdout);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
-                                             FILETIME*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 
     long long dataChanges = 0;
     long long updates = 0;
