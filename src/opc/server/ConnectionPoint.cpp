@@ -124,8 +124,13 @@ HRESULT TConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
     sinks_[entry] = pUnkSink;
     *pdwCookie = static_cast<DWORD>(entry + 1);
     if (handler_) {
-        container_.AddRef();  // the client may let go of everything while the handler calls out
+        // The client may let go of everything while the handler calls out, and may unadvise this very
+        // sink (its cookie can be guessed): then what the handler set up for it is undone at once.
+        container_.AddRef();
+        pUnkSink->AddRef();
         handler_(pUnkSink, true);
+        if (sinks_[entry] != pUnkSink) handler_(pUnkSink, false);
+        pUnkSink->Release();
         container_.Release();
     }
     return S_OK;

@@ -6,6 +6,8 @@
 
 #include <oleauto.h>
 
+#include <utility>
+
 #include "opc/OpcError.h"
 #include "tags/DataPoints.h"
 
@@ -510,6 +512,28 @@ TEST_F(AsyncIO, SinkMayRemoveAndReleaseTheGroupInsideItsDataChange) {
     EXPECT_EQ(sink.refs(), 0u);  // the group let go of the sink when it ended
     da2->PulseServer(kNow);
     EXPECT_EQ(sink.Count(TCallbackKind::DataChange), 1u);
+}
+
+// A client answers the server's queries while its Advise is handled, and may unadvise the sink then
+// (its cookie is easily guessed): the group sends that sink nothing and keeps no hold of it.
+TEST_F(AsyncIO, ASinkUnadvisedInsideItsOwnAdviseGetsNothing) {
+    const auto h = AddHandles(group, {{L"T1"}});
+    IConnectionPoint* cp = Point(group);
+    bool first = true;
+    sink.queried = [&](REFIID) {
+        if (!std::exchange(first, false)) return;
+        EXPECT_EQ(cp->Unadvise(1), S_OK);
+    };
+    DWORD own = 0;
+    ASSERT_EQ(cp->Advise(&sink, &own), S_OK);
+    sink.queried = nullptr;
+    ASSERT_FALSE(first) << "the server asked the sink nothing during its Advise";
+    EXPECT_EQ(own, 1u);
+    Passes(3);
+    EXPECT_TRUE(sink.calls.empty());
+    EXPECT_EQ(sink.refs(), 0u);
+    DWORD cancel = 0;
+    EXPECT_EQ(Read(h, 1, &cancel), CONNECT_E_NOCONNECTION);
 }
 
 // A queued write keeps no value that holds the client's objects or records (no write takes one):

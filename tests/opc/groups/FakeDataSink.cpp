@@ -36,6 +36,7 @@ TFakeDataSink::~TFakeDataSink() {
 HRESULT TFakeDataSink::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
+    if (queried) queried(riid);
     if (marshaler_ && IsEqualIID(riid, IID_IMarshal)) return marshaler_->QueryInterface(riid, ppv);
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return E_NOINTERFACE;
     *ppv = static_cast<IOPCDataCallback*>(this);

@@ -55,6 +55,8 @@ public:
     std::vector<TCallback> calls;
     // Runs after a callback has been recorded, still inside it (in-process sinks only).
     std::function<void(const TCallback&)> inside;
+    // Runs as the sink is asked for an interface, before it answers.
+    std::function<void(REFIID)> queried;
     ULONG refs() const { return refs_; }
     std::size_t Count(TCallbackKind kind) const;
 
