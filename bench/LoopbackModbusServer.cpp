@@ -1,5 +1,7 @@
 #include "LoopbackModbusServer.h"
 
+#include "ScriptedServer.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -31,16 +33,7 @@ TLoopbackModbusServer::~TLoopbackModbusServer() {
 void TLoopbackModbusServer::GoAway() {
     Away = true;
     ++Generation;
-    // Connects until the system's queue is full: the first that gets no answer within a moment.
-    for (int i = 0; i < 256; ++i) {
-        TTcpSocket socket;
-        try {
-            socket.Connect("127.0.0.1", Port(), 300);
-        } catch (const ESocketError&) {
-            return;
-        }
-        Waiting.push_back(std::move(socket));
-    }
+    test::FillAcceptQueue(Port(), Waiting);
 }
 
 void TLoopbackModbusServer::ComeBack() {

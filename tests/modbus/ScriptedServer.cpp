@@ -75,18 +75,22 @@ TScriptedServer::TScriptedServer(THandler handler, TAcceptAfter acceptAfter) : H
     Acceptor = std::thread([this] { AcceptLoop(); });
 }
 
-void TScriptedServer::FillQueue() {
+bool FillAcceptQueue(int port, std::vector<TTcpSocket>& into) {
     // Connects that nobody accepts queue up until the queue is full; the first that times out proves it.
     for (int i = 0; i < 256; ++i) {
         TTcpSocket socket;
         try {
-            socket.Connect("127.0.0.1", Port(), 300);
+            socket.Connect("127.0.0.1", port, 300);
         } catch (const ESocketError&) {
-            return;
+            return true;
         }
-        Queued.push_back(std::move(socket));
+        into.push_back(std::move(socket));
     }
-    throw ESocketError("the listener's queue never filled");
+    return false;
+}
+
+void TScriptedServer::FillQueue() {
+    if (!FillAcceptQueue(Port(), Queued)) throw ESocketError("the listener's queue never filled");
 }
 
 TScriptedServer::~TScriptedServer() {

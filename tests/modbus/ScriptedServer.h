@@ -64,6 +64,10 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 50
 // A handler that gives the replies in order, one per request, and silence after the last.
 std::function<TReply(const TRequest&)> Sequence(std::vector<TReply> replies);
 
+// Connects to the loopback listener on port until its accept queue is full, keeping the connections in
+// into: further connects then get no answer. False when the queue never filled.
+bool FillAcceptQueue(int port, std::vector<TTcpSocket>& into);
+
 // How long a late-accepting server keeps connects waiting.
 struct TAcceptAfter {
     int Ms;

@@ -390,7 +390,7 @@ TEST_F(Server, InterfacesAndTypeInformation) {
     EXPECT_EQ(server->GetErrorString(S_OK, 0, nullptr), E_INVALIDARG);
 }
 
-// The OPC result codes and their texts as the OPC specification words them ("acknowleged" included),
+// The OPC result codes and their texts as the OPC standard words them ("acknowleged" included),
 // and a code that has no text anywhere.
 const std::vector<std::pair<HRESULT, std::wstring>> kErrorTexts = {
     {0x0004000DL, L"The server does not support the requested data rate but will use the closest available rate."},
