@@ -133,10 +133,12 @@ TEST_F(CallbackEndToEnd, AHungClientHoldsTheCloseNoLongerThanItsWait) {
     EXPECT_TRUE(test::KillProcess(hung->process.Pid()));  // it would sleep on for a minute
 }
 
-// A sink unadvised before any callback reached it goes back to its client while the server lives on:
-// the server lets go of the copy it made for its callbacks along with the connection's.
-TEST_F(CallbackEndToEnd, ASinkThatNeverGotACallbackIsLetGoOf) {
-    test::TFakeDataSink sink;
+// A sink whose link ends before any callback reached it goes back to its client while the server lives
+// on, and hears nothing: one unadvised after its Advise (the server lets go of the copy it made for its
+// callbacks), and one unadvised from inside its own Advise, as the server asks it for its interface
+// (the cookie is easily guessed), on an active group whose value keeps changing.
+TEST_F(CallbackEndToEnd, ASinkUnadvisedBeforeAnyCallbackIsLetGoOfAndHearsNothing) {
+    test::TFakeDataSink after, inside;
     IOPCServer* server = nullptr;
     ASSERT_EQ(CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
                                reinterpret_cast<void**>(&server)),
@@ -149,15 +151,44 @@ TEST_F(CallbackEndToEnd, ASinkThatNeverGotACallbackIsLetGoOf) {
                                    reinterpret_cast<IUnknown**>(&group)),
                   S_OK);
         DWORD cookie = 0;
-        IConnectionPoint* point = test::AdviseDataCallback(group, &sink, &cookie);
+        IConnectionPoint* point = test::AdviseDataCallback(group, &after, &cookie);
         ASSERT_NE(point, nullptr);
         EXPECT_EQ(point->Unadvise(cookie), S_OK);
         point->Release();
         group->Release();
     }
-    EXPECT_TRUE(test::PumpUntil([&] { return sink.refs() == 0; }, 10000)) << sink.refs() << " references held";
+
+    OPCHANDLE handle = 0;
+    DWORD rate = 0;
+    IOPCItemMgt* mgt = nullptr;
+    ASSERT_EQ(server->AddGroup(L"", TRUE, 100, 1, nullptr, nullptr, 0x409, &handle, &rate, IID_IOPCItemMgt,
+                               reinterpret_cast<IUnknown**>(&mgt)),
+              S_OK);
+    ASSERT_EQ(test::AddActiveItems(mgt, {L"T1"}).size(), 1u);
+    IConnectionPointContainer* container = nullptr;
+    ASSERT_EQ(mgt->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    IConnectionPoint* point = nullptr;
+    ASSERT_EQ(container->FindConnectionPoint(IID_IOPCDataCallback, &point), S_OK);
+    container->Release();
+    bool unadvised = false;
+    inside.queried = [&](REFIID riid) {
+        if (unadvised || !IsEqualIID(riid, IID_IOPCDataCallback)) return;
+        unadvised = true;
+        EXPECT_EQ(point->Unadvise(1), S_OK);
+    };
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(&inside, &cookie), S_OK);
+    inside.queried = nullptr;
+    EXPECT_TRUE(unadvised) << "the server asked the sink for nothing during its Advise";
+    test::PumpUntil([] { return false; }, 2000);  // passes at 100 ms while the device's value changes
+    point->Release();
+    mgt->Release();
+
+    EXPECT_TRUE(test::PumpUntil([&] { return after.refs() == 0 && inside.refs() == 0; }, 10000))
+        << after.refs() << " and " << inside.refs() << " references held";
     server->Release();
-    EXPECT_EQ(sink.Count(test::TCallbackKind::DataChange), 0u);
+    EXPECT_EQ(after.Count(test::TCallbackKind::DataChange), 0u);
+    EXPECT_EQ(inside.Count(test::TCallbackKind::DataChange), 0u);
 }
 
 TEST_F(CallbackEndToEnd, KilledClientsGiveTheirSlotsBackAndAClientThatFailsItsCallbacksKeepsIts) {
