@@ -3,8 +3,8 @@
 ;   DIST     the laid-out shipped files      SHIPPED  their names (TW_INSTALL_SHIPPED, TW_REMOVE_SHIPPED)
 ;   HELPER   tw-setup-helper.exe             OUTFILE  the installer to write
 ; Silent: /S. Run at logon, also silently: /RUNATLOGON=yes or /RUNATLOGON=no (default: as before, else no).
-; The configuration database and the settings file live beside the exe, as the gateway expects; they are
-; created once and kept on upgrade and on uninstall.
+; The configuration database (with its journal) and the settings file live beside the exe, as the gateway
+; expects; they are created once and kept on upgrade and on uninstall.
 Unicode true
 Target amd64-unicode
 RequestExecutionLevel admin
@@ -18,6 +18,7 @@ SetCompressor /SOLID lzma
 
 !define EXE "Tarnowick.exe"
 !define DATABASE "TARNOWICK.GDB"
+!define JOURNAL "TARNOWICK.GDB-journal"
 !define SETTINGS "Tarnowick.ini"
 !define UNINSTALLER "Uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
@@ -128,6 +129,18 @@ Section "-Configuration"
       SetErrorLevel 1
     ${EndIf}
   ${EndIf}
+  ; The database's rollback journal, which a normal user could not create here: the gateway keeps it,
+  ; empty between saves. An existing one stays as it is: after a crash it restores the database.
+  ${IfNot} ${FileExists} "$INSTDIR\${JOURNAL}"
+    ClearErrors
+    FileOpen $1 "$INSTDIR\${JOURNAL}" w
+    ${If} ${Errors}
+      DetailPrint "Cannot create the database journal $INSTDIR\${JOURNAL}"
+      SetErrorLevel 1
+    ${Else}
+      FileClose $1
+    ${EndIf}
+  ${EndIf}
   ${If} ${SectionIsSelected} ${SecLogon}
     WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" "$INSTDIR\${EXE}"
     WriteINIStr "$INSTDIR\${SETTINGS}" "System" "${STARTUP_SETTING}" "1"
@@ -135,8 +148,10 @@ Section "-Configuration"
     DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
     WriteINIStr "$INSTDIR\${SETTINGS}" "System" "${STARTUP_SETTING}" "0"
   ${EndIf}
-  ; The gateway runs as whoever logs on and saves its configuration in these two files.
+  ; The gateway runs as whoever logs on and saves its configuration in these files.
   nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$INSTDIR\${DATABASE}" /grant ${USERS_SID}:M'
+  Pop $0
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$INSTDIR\${JOURNAL}" /grant ${USERS_SID}:M'
   Pop $0
   nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$INSTDIR\${SETTINGS}" /grant ${USERS_SID}:M'
   Pop $0
@@ -184,6 +199,6 @@ Section "Uninstall"
   Delete "${MENU_FOLDER}\Uninstall ${PRODUCT}.lnk"
   RMDir "${MENU_FOLDER}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; The database and the settings file stay, and with them the folder.
+  ; The database, its journal and the settings file stay, and with them the folder.
   RMDir "$INSTDIR"
 SectionEnd

@@ -7,6 +7,14 @@
 namespace vxda {
 namespace {
 
+// The file lives beside the exe, where a normal user may change the files the installer made but may
+// create none. So the rollback journal is one of those files and stays: each commit truncates it instead
+// of deleting it. A journal left hot by a crash mid-save is rolled back as the schema is first read,
+// before the journal mode applies; in exclusive locking mode that rollback keeps the file too. After
+// that first read the file is shared again as usual.
+const char* const kKeepJournal =
+    "PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=TRUNCATE; PRAGMA locking_mode=NORMAL;";
+
 // Numbers arrive as text; INTEGER affinity stores them as numbers.
 const char* const kSchema =
     "CREATE TABLE IF NOT EXISTS DEVICE ("
@@ -126,11 +134,13 @@ std::unique_ptr<TSqliteDatabase> TSqliteDatabase::Open(const std::string& path) 
     if (rc != SQLITE_OK)
         throw tw::EDatabaseError("Cannot open database '" + path + "': " + (db ? sqlite3_errmsg(db) : "out of memory"));
     sqlite3_busy_timeout(db, 2000);
-    char* error = nullptr;
-    if (sqlite3_exec(db, kSchema, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::string message = "Cannot prepare database '" + path + "': " + (error ? error : "unknown error");
-        sqlite3_free(error);
-        throw tw::EDatabaseError(message);
+    for (const char* sql : {kKeepJournal, kSchema}) {
+        char* error = nullptr;
+        if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+            std::string message = "Cannot prepare database '" + path + "': " + (error ? error : "unknown error");
+            sqlite3_free(error);
+            throw tw::EDatabaseError(message);
+        }
     }
     AddMissingColumns(db);
     return result;

@@ -4,10 +4,14 @@
 Install silently; the registry then holds the class, the ProgID, the OPC category and, only for the
 interfaces without one, our proxy/stub; opcda-cli finds the server among the OPC DA 2.0 servers. The
 configuration is edited (the demo device, a setting), a second install runs over the running gateway,
-which it closes, and opcda-cli reads a demo value by ProgID from the device through the upgraded gateway. The uninstaller then leaves nothing it
-added, but keeps the configuration. Prints what each phase cost.
+which it closes, and opcda-cli reads a demo value by ProgID from the device through the upgraded gateway. Then
+the database becomes what an older version leaves (a column fewer, no journal) and this version is installed
+over it; in the installed folder, made one where no file can be made (even by root), the gateway saves a
+device and a register as for a normal user. The uninstaller then leaves nothing it added, but keeps the
+configuration. Prints what each phase cost.
 
 Usage: installer_test.py BUILD_DIR INSTALLER VERSION DEMO_PORT"""
+import contextlib
 import os
 import shutil
 import signal
@@ -29,6 +33,26 @@ IOPCITEMPROPERTIES = "{39C13A72-011E-11D0-9675-0020AFD8ADB3}"
 FOREIGN_PROXY = "{0A0B0C0D-1111-2222-3333-444455556666}"  # another vendor's proxy/stub, already there
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 SETPOINT_REGISTER = 4  # the demo device's register that only writes change
+CONFIGURATION = ["TARNOWICK.GDB", "TARNOWICK.GDB-journal", "Tarnowick.ini"]
+# Runs the command after "--" where no file can be made in the folder $1, not even by root: in a mount
+# namespace of its own (unshare) the folder is a read-only bind mount, with those of the files named
+# before "--" that are there bound writable on top. The prefix's Wine server, which makes the files, starts in there and ends there.
+LOCKED_FOLDER = r"""
+set -e
+dir=$1; shift
+while [ "$1" != -- ]; do
+  if [ -e "$dir/$1" ]; then mount --bind "$dir/$1" "$dir/$1"; fi
+  shift
+done
+shift
+mount --rbind "$dir" "$dir"
+mount -o remount,bind,ro "$dir"
+if touch "$dir/probe" 2>/dev/null; then echo "files can still be made in $dir"; exit 99; fi
+set +e
+"$@"; rc=$?
+wineserver -w
+exit $rc
+"""
 
 failures = []
 
@@ -85,7 +109,7 @@ def main():
         check(prefix.run(installer, "/S").returncode == 0, "silent install succeeds")
         installed = prefix.unix(PRODUCT_DIR)
         dist = sorted(os.listdir(os.path.join(build, "dist")))
-        check(sorted(os.listdir(installed)) == sorted(dist + ["Uninstall.exe", "TARNOWICK.GDB", "Tarnowick.ini"]),
+        check(sorted(os.listdir(installed)) == sorted(dist + ["Uninstall.exe"] + CONFIGURATION),
               f"installed exactly the shipped files, the uninstaller and the configuration: {os.listdir(installed)}")
         cli = PRODUCT_DIR + r"\opcda-cli.exe"
         listed = prefix.run(cli, "servers")
@@ -134,6 +158,30 @@ def main():
         check(reg.value(RUN_KEY, "Velmora Tarnowick") == PRODUCT_DIR + r"\Tarnowick.exe", "run at logon as chosen")
         phases.done("registry after upgrade")
 
+        # An older version leaves the database without the columns added since and without a journal.
+        with contextlib.closing(sqlite3.connect(database)) as db, db:
+            db.execute("ALTER TABLE DEVICE DROP COLUMN BLOCK_READS")
+        journal = database + "-journal"
+        if os.path.exists(journal):
+            os.remove(journal)
+        check(prefix.run(installer, "/S").returncode == 0 and os.path.exists(journal),
+              "the upgrade over an older version's database succeeds and makes the journal")
+        with open(settings) as f:
+            shown = f.read().replace("Load on Startup=1", "Load on Startup=0")  # the window, for the edits
+        with open(settings, "w") as f:
+            f.write(shown)
+        # A normal user's edits through the gateway's windows, driven by the end-to-end test's program.
+        driver = os.path.join(build, "bin", "e2e_settings_test.exe")
+        test = "SettingsPage.DISABLED_InstalledGatewaySavesForANormalUser"
+        prefix.wait_idle()
+        edits = prefix.run(driver, f"--gtest_filter={test}", "--gtest_also_run_disabled_tests", timeout=180,
+                           launcher=["env", f"TW_INSTALLED_GATEWAY={PRODUCT_DIR}\\", "unshare", "--mount",
+                                     "--propagation", "private", "bash", "-c", LOCKED_FOLDER, "-", installed,
+                                     *CONFIGURATION, "--"])
+        check(edits.returncode == 0 and "[  PASSED  ] 1 test" in edits.stdout,
+              f"a normal user saves a device and a register after the upgrade:\n{edits.stdout}")
+        phases.done("upgrade from an older version, a normal user's edits")
+
         uninstall = prefix.run(PRODUCT_DIR + r"\Uninstall.exe", "/S")
         prefix.wait_idle()  # the uninstaller works from a copy of itself and returns at once
         check(uninstall.returncode == 0, "silent uninstall starts")
@@ -142,14 +190,14 @@ def main():
         check(not residue, "the uninstaller removes every key and value it added:\n  " + "\n  ".join(residue))
         check(after.value(rf"HKCR\Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32") == FOREIGN_PROXY,
               "the other proxy/stub is still there")
-        check(sorted(os.listdir(installed)) == ["TARNOWICK.GDB", "Tarnowick.ini"],
+        check(sorted(os.listdir(installed)) == CONFIGURATION,
               f"only the configuration stays: {os.listdir(installed)}")
         check(prefix.start_menu_entries() == [], "no Start-menu entry stays")
         devices = sqlite3.connect(database).execute("SELECT DESCRIPTION FROM DEVICE").fetchall()
         check(devices == [("Demo device",)], f"the database keeps its devices: {devices}")
         with open(settings) as f:
             kept = f.read()
-        check("Load on Startup=1" in kept and "Load on Windows startup=1" in kept, f"the settings are kept: {kept}")
+        check("Load on Startup=0" in kept and "Load on Windows startup=1" in kept, f"the settings are kept: {kept}")
         phases.done("uninstall, registry after")
     finally:
         device.send_signal(signal.SIGTERM)

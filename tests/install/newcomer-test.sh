@@ -18,7 +18,7 @@ fi
 export TW_DEMO_PORT=$1
 unset DISPLAY
 work=$(mktemp -d)
-for f in TARNOWICK.GDB Tarnowick.ini; do [ -e "$bin/$f" ] && mv "$bin/$f" "$work/$f"; done
+for f in TARNOWICK.GDB TARNOWICK.GDB-journal Tarnowick.ini; do [ -e "$bin/$f" ] && mv "$bin/$f" "$work/$f"; done
 started=$(date +%s)
 failed=0
 bash -c "exec ${commands[0]}" > "$work/run.log" 2>&1 &
@@ -32,8 +32,8 @@ finish() {
     echo "newcomer-test: the gateway did not close as its \"Exit\" message closes it" >&2
     failed=1
   fi
-  rm -f "$bin/TARNOWICK.GDB" "$bin/Tarnowick.ini"
-  for f in TARNOWICK.GDB Tarnowick.ini; do [ -e "$work/$f" ] && mv "$work/$f" "$bin/$f"; done
+  rm -f "$bin/TARNOWICK.GDB" "$bin/TARNOWICK.GDB-journal" "$bin/Tarnowick.ini"
+  for f in TARNOWICK.GDB TARNOWICK.GDB-journal Tarnowick.ini; do [ -e "$work/$f" ] && mv "$work/$f" "$bin/$f"; done
   rm -rf "$work"
   [ "$failed" = 0 ] || rc=1
   exit "$rc"

@@ -99,12 +99,13 @@ class Prefix:
              self.root, self.build], env=self.env, capture_output=True, text=True, check=True).stdout.split()
         self.env["DISPLAY"], self.xvfb = display[0], int(display[1])
 
-    def run(self, program, *args, timeout=120):
-        """Runs a Windows program (a Windows path, or a Unix path to a file) and waits for it. Its output
-        goes through files: services Wine starts for it inherit its handles and outlive it."""
+    def run(self, program, *args, timeout=120, launcher=()):
+        """Runs a Windows program (a Windows path, or a Unix path to a file) and waits for it; `launcher`
+        is a command that runs wine. Its output goes through files: services Wine starts for it inherit
+        its handles and outlive it."""
         with tempfile.TemporaryFile() as out:
-            code = subprocess.run(["wine", program, *args], env=self.env, stdout=out, stderr=subprocess.STDOUT,
-                                  timeout=timeout).returncode
+            code = subprocess.run([*launcher, "wine", program, *args], env=self.env, stdout=out,
+                                  stderr=subprocess.STDOUT, timeout=timeout).returncode
             out.seek(0)
             return subprocess.CompletedProcess(program, code, out.read().decode(errors="replace"))
 

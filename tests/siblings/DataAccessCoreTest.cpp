@@ -1,8 +1,11 @@
 // The data-access core against real SQLite files in a private temporary folder.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "vxDataAccess/DirectDataAccess.h"
 
@@ -65,6 +68,42 @@ TEST_F(DataAccessCore, FirstConnectCreatesTheDatabaseWithBothTables) {
     db_.DisconnectDB(conn_, true);
     ASSERT_NE(Connect(), 0u);
     EXPECT_EQ(Column("SELECT * FROM DEVICE", "DESCRIPTION"), std::vector<std::string>{"Pump"});
+}
+
+// The journal is the installer's file in a folder where a normal user may make none: no save deletes it,
+// another program may save between ours, and the rollback of a save that a crash cut off keeps it too.
+TEST_F(DataAccessCore, SavesAndTheRollbackOfACrashedSaveKeepTheJournal) {
+    const std::string journal = path_ + "-journal";
+    const auto journalKept = [&] { return fs::exists(journal) && fs::file_size(journal) == 0; };
+    ASSERT_NE(Connect(), 0u);
+    EXPECT_TRUE(journalKept());
+    EXPECT_GT(AddDevice("Pump"), 0);
+    EXPECT_EQ(db_.UpdateRecords(conn_, "UPDATE DEVICE SET PORT = 503 WHERE ID = 1", true), 1);
+    EXPECT_GT(AddRegister("1", "Level", "T1"), 0);
+    EXPECT_EQ(db_.DeleteRecords(conn_, "I_O_SETTING", "ID = 1", true), 1);
+    EXPECT_TRUE(journalKept());
+
+    // Another copy of the library saves while we are connected; its journal, taken mid-save and put
+    // back after the save, is what a crash after the database was written leaves.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
+    const auto exec = [&](const char* sql) { return sqlite3_exec(other, sql, nullptr, nullptr, nullptr); };
+    ASSERT_EQ(exec("PRAGMA journal_mode=TRUNCATE; PRAGMA synchronous=OFF; BEGIN;"
+                   "UPDATE DEVICE SET DESCRIPTION = 'half saved'"), SQLITE_OK);
+    std::ifstream in(journal, std::ios::binary);
+    const std::string hot((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    EXPECT_EQ(exec("COMMIT"), SQLITE_OK) << "our connection holds the file locked";
+    sqlite3_close(other);
+    db_.DisconnectDB(conn_, true);
+    ASSERT_FALSE(hot.empty());
+    std::ofstream(journal, std::ios::binary) << hot;
+
+    ASSERT_NE(Connect(), 0u);
+    EXPECT_EQ(Column("SELECT * FROM DEVICE", "DESCRIPTION"), std::vector<std::string>{"Pump"});
+    EXPECT_TRUE(fs::exists(journal));
+    EXPECT_GT(AddDevice("Fan"), 0);
+    EXPECT_TRUE(journalKept());
 }
 
 TEST_F(DataAccessCore, ConnectFailsWhereNoFileCanBeMade) {
