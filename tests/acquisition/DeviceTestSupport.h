@@ -4,7 +4,7 @@
 #include "FakeDevice.h"
 #include "acquisition/ModBusObj.h"
 #include "acquisition/PollingSwitch.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 #include <gtest/gtest.h>
 

@@ -54,10 +54,10 @@ TEST_F(SettingsPageTest, ValuesFollowTheTagNameWhenRowsShiftBeforeARestart) {
     page.RefreshTagValues();
     EXPECT_EQ(pageView.rows[4][colTagValue], "7");
     pageView.active = false;  // only shown on the active Settings page
-    page.ShowTagValue(1, 9);
+    page.ShowTagValue(1, "9");
     pageView.active = true;
-    page.ShowTagValue(99, 9);
-    page.ShowTagValue(1, 9);  // tag 1 is "b speed"
+    page.ShowTagValue(99, "9");
+    page.ShowTagValue(1, "9");  // tag 1 is "b speed"
     EXPECT_EQ(Column(colTagValue), (Strings{"", "100", "9", "7"}));
 }
 
@@ -68,7 +68,7 @@ TEST_F(SettingsPageTest, ReloadLooksTheDisplayedDeviceUpAgainAndShowsNoValues) {
     // The re-created records have no tag: no value, and no data point is indexed with -1.
     EXPECT_EQ(Column(colTagValue), (Strings{"", "", ""}));
     EXPECT_EQ(pageView.rows, page.Grid());
-    page.ShowTagValue(0, 55);
+    page.ShowTagValue(0, "55");
     EXPECT_EQ(Column(colTagValue), (Strings{"", "", ""}));
 
     Exec("UPDATE DEVICE SET DISABLED = 1 WHERE ID = " + std::to_string(pump));

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "tags/Quality.h"
+#include "values/Quality.h"
 
 namespace tw::opcda_cli {
 

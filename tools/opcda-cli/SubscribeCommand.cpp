@@ -8,7 +8,7 @@
 
 #include "opc/ComText.h"
 #include "opc/DataChangeSink.h"
-#include "tags/Quality.h"
+#include "values/Quality.h"
 
 namespace tw::opcda_cli {
 namespace {

@@ -13,7 +13,7 @@
 #include "OPCDA.h"
 #include "ClientSupport.h"
 #include "opc/OpcError.h"
-#include "tags/Quality.h"
+#include "values/Quality.h"
 #include "Processes.h"
 #include "Tarnowick.h"
 #include "e2e/ConfigDatabase.h"
