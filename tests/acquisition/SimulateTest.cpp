@@ -77,7 +77,11 @@ struct SimulateTest : DeviceTest {
         device.Registers[static_cast<std::size_t>(r)].TagName = tag;
     }
     TSimulateSelection Row(const std::string& tag, int row = 1) {
-        TSimulateSelection selection{row, tag, "5", &devices[1]};
+        TSimulateSelection selection;
+        selection.Row = row;
+        selection.TagName = tag;
+        selection.TagValue = "5";
+        selection.Device = &devices[1];
         selection.Tag = DeviceTagByName(devices[1], 1, tag);
         if (selection.Tag >= 0) selection.Register = TagRegister[static_cast<std::size_t>(selection.Tag)];
         selection.ShowTagValue = [this](int tagIndex, const std::string& value) { shownValues.emplace_back(tagIndex, value); };
