@@ -10,6 +10,7 @@
 
 #include "OPCDA.h"
 #include "values/DataPoints.h"
+#include "values/TypedValue.h"
 
 namespace tw::opc {
 
