@@ -19,7 +19,9 @@ start)
   exit 1
   ;;
 stop)
-  [ -f "$2" ] && kill "$(cat "$2")" 2>/dev/null
+  # Only the demo device this file names: a stale file may name a process id that is now another's.
+  pid=$(cat "$2" 2>/dev/null)
+  if [ -n "$pid" ] && grep -q demo-device.py "/proc/$pid/cmdline" 2>/dev/null; then kill "$pid" 2>/dev/null; fi
   rm -f "$2"
   exit 0
   ;;
