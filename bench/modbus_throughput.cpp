@@ -5,7 +5,7 @@
 #include "acquisition/ModBusObj.h"
 #include "acquisition/PollingSwitch.h"
 #include "modbus/IdModBusClient.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 #include <modbus.h>
 

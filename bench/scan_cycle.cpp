@@ -4,7 +4,7 @@
 #include "LoopbackModbusServer.h"
 #include "acquisition/ModBusObj.h"
 #include "acquisition/PollingSwitch.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 #include <algorithm>
 #include <chrono>

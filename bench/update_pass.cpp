@@ -18,7 +18,7 @@
 #include "opc/groups/GroupUnit.h"
 #include "opc/server/ServIMPL.h"
 #include "opc/server/ServerSlots.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 #include "tags/TagTable.h"
 
 namespace {

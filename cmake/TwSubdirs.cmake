@@ -1,6 +1,6 @@
 # tw_add_subdirs(DIR...): adds each DIR below the current source folder that has a CMakeLists.txt.
 # The ThreadSanitizer build takes only the threaded core (TW_TSAN_DIRS).
-set(TW_TSAN_DIRS modbus acquisition tags)
+set(TW_TSAN_DIRS modbus values acquisition tags)
 function(tw_add_subdirs)
   foreach(d ${ARGN})
     if(TW_TSAN AND NOT d IN_LIST TW_TSAN_DIRS)

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Gives a gateway without devices the demo configuration: one device on 127.0.0.1 (scripts/demo-device.py)
-with its four holding registers and three coils.
+"""Gives a gateway without devices the demo configuration for the demo device on 127.0.0.1
+(scripts/demo-device.py): its holding registers, coils, input registers and discrete input, as two
+devices of the gateway, one of which keeps its 32-bit values low word first.
 
 Usage: /usr/bin/python3 scripts/demo-config.py DATABASE [PORT]
   DATABASE  the configuration database, TARNOWICK.GDB beside Tarnowick.exe (a folder names the file in it)
@@ -12,7 +13,7 @@ import sys
 
 DEFAULT_PORT = 5020
 DATABASE_NAME = "TARNOWICK.GDB"
-# The tables as the data-access library creates them.
+# The tables as the data-access library creates them, and the columns it adds to them.
 SCHEMA = """
 CREATE TABLE IF NOT EXISTS DEVICE (
  ID INTEGER PRIMARY KEY AUTOINCREMENT, DESCRIPTION VARCHAR(100), IP_ADDRESS VARCHAR(15), PORT INTEGER,
@@ -21,16 +22,27 @@ CREATE TABLE IF NOT EXISTS I_O_SETTING (
  ID INTEGER PRIMARY KEY AUTOINCREMENT, DEVICE_ID INTEGER, DESCRIPTION VARCHAR(100), REGISTER_NO INTEGER,
  REGISTER_TYPE INTEGER, TAG_NAME VARCHAR(100));
 """
-REGISTER, COIL = 0, 1
-# The gateway lists registers by description: the prefixes keep coils and registers in number order.
-POINTS = [
-    ("R1 Counter (+1 every second)", 1, REGISTER, "Demo.Counter"),
-    ("R2 Level (slow wave)", 2, REGISTER, "Demo.Level"),
-    ("R3 Temperature (0.1 degree)", 3, REGISTER, "Demo.Temperature"),
-    ("R4 Setpoint (write me)", 4, REGISTER, "Demo.Setpoint"),
-    ("C1 Pump (toggles)", 1, COIL, "Demo.Pump"),
-    ("C2 Alarm (1 s in 5)", 2, COIL, "Demo.Alarm"),
-    ("C3 Valve (write me)", 3, COIL, "Demo.Valve"),
+ADDED_COLUMNS = [("DEVICE", "BLOCK_READS"), ("DEVICE", "WORD_ORDER"), ("DEVICE", "WRITE_MULTIPLE"),
+                 ("I_O_SETTING", "DATA_TYPE")]
+REGISTER, COIL, INPUT_REGISTER, DISCRETE_INPUT = 0, 1, 2, 3
+UINT16, INT32, FLOAT32 = 0, 3, 4
+HIGH_WORD_FIRST, LOW_WORD_FIRST = 0, 1
+# The gateway lists registers by description: the prefixes keep each table in number order.
+DEVICES = [
+    ("Demo device", HIGH_WORD_FIRST, [
+        ("C1 Pump (toggles)", 1, COIL, "Demo.Pump", UINT16),
+        ("C2 Alarm (1 s in 5)", 2, COIL, "Demo.Alarm", UINT16),
+        ("C3 Valve (write me)", 3, COIL, "Demo.Valve", UINT16),
+        ("D1 Door closed (open 2 s in 7)", 1, DISCRETE_INPUT, "Demo.DoorClosed", UINT16),
+        ("I1 Room temperature (Float32, degrees)", 1, INPUT_REGISTER, "Demo.RoomTemperature", FLOAT32),
+        ("R1 Counter (+1 every second)", 1, REGISTER, "Demo.Counter", UINT16),
+        ("R2 Level (slow wave)", 2, REGISTER, "Demo.Level", UINT16),
+        ("R3 Temperature (0.1 degree)", 3, REGISTER, "Demo.Temperature", UINT16),
+        ("R4 Setpoint (write me)", 4, REGISTER, "Demo.Setpoint", UINT16),
+    ]),
+    ("Demo meter (low word first)", LOW_WORD_FIRST, [
+        ("R5 Energy (Int32, Wh)", 5, REGISTER, "Demo.Energy", INT32),
+    ]),
 ]
 
 
@@ -56,16 +68,22 @@ def main():
             if db.execute("SELECT COUNT(*) FROM DEVICE").fetchone()[0] > 0:
                 print(f"Configuration kept: {path} already has devices.")
                 return 0
-            device = db.execute(
-                "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES (?, ?, ?, ?, 0)",
-                ("Demo device", "127.0.0.1", port, 1)).lastrowid
-            db.executemany(
-                "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME) "
-                "VALUES (?, ?, ?, ?, ?)", [(device, *point) for point in POINTS])
+            for table, column in ADDED_COLUMNS:
+                if column not in [row[1] for row in db.execute(f"PRAGMA table_info({table})")]:
+                    db.execute(f"ALTER TABLE {table} ADD COLUMN {column} INTEGER")
+            tags = 0
+            for description, word_order, points in DEVICES:
+                device = db.execute(
+                    "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED, WORD_ORDER) "
+                    "VALUES (?, ?, ?, ?, 0, ?)", (description, "127.0.0.1", port, 1, word_order)).lastrowid
+                db.executemany(
+                    "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME, DATA_TYPE) "
+                    "VALUES (?, ?, ?, ?, ?, ?)", [(device, *point) for point in points])
+                tags += len(points)
     finally:
         db.close()
-    print(f"Demo configuration written to {path}: \"Demo device\" at 127.0.0.1:{port} with "
-          f"{len(POINTS)} tags (Demo.*).")
+    print(f"Demo configuration written to {path}: {len(DEVICES)} devices at 127.0.0.1:{port} with "
+          f"{tags} tags (Demo.*).")
     return 0
 
 

@@ -76,6 +76,9 @@ struct TAddedColumn {
 };
 const TAddedColumn kAddedColumns[] = {
     {"DEVICE", "BLOCK_READS", "ALTER TABLE DEVICE ADD COLUMN BLOCK_READS INTEGER"},
+    {"DEVICE", "WORD_ORDER", "ALTER TABLE DEVICE ADD COLUMN WORD_ORDER INTEGER"},
+    {"DEVICE", "WRITE_MULTIPLE", "ALTER TABLE DEVICE ADD COLUMN WRITE_MULTIPLE INTEGER"},
+    {"I_O_SETTING", "DATA_TYPE", "ALTER TABLE I_O_SETTING ADD COLUMN DATA_TYPE INTEGER"},
 };
 
 bool HasColumn(sqlite3* db, const std::string& table, const std::string& column) {

@@ -1,8 +1,8 @@
 #include "acquisition/ModBusObj.h"
 
 #include "acquisition/PollingSwitch.h"
-#include "tags/DataPoints.h"
-#include "tags/Quality.h"
+#include "values/DataPoints.h"
+#include "values/Quality.h"
 
 #include <chrono>
 #include <thread>
@@ -55,9 +55,10 @@ uint16_t FailedQuality(TExchange outcome) {
 
 bool Reached(TExchange outcome) { return outcome == TExchange::Answered || outcome == TExchange::Refused; }
 
-// What a register or coil holds after value was written to it: a coil is on (1) for any value but 0.
-uint16_t HeldValue(const TIOPointObj& point, uint16_t value) {
-    return point.RegisterType == 0 ? value : static_cast<uint16_t>(value != 0);
+// What a register or coil holds after value was written to it: only the bits of its data type (a
+// 16-bit register the value modulo 65536, as always); a coil is on (1) for any 16-bit value but 0.
+uint64_t HeldValue(const TIOPointObj& point, uint64_t value) {
+    return point.IsBit() ? static_cast<uint64_t>((value & 0xFFFF) != 0) : Normalized(value, point.DataType);
 }
 }  // namespace
 
@@ -98,11 +99,14 @@ bool TModBusObj::Start() {
         Plan = PlanReads(Registers, BlockReads);
         SingleUntil.assign(Plan.size(), TScanClock::time_point{});
     }
-    if (Simulated) {
-        // Whatever the points hold did not come from the device in this run; a value set by hand stays.
-        for (const TIOPointObj& point : Registers)
-            if (TRealDataPoint* p = DataPoints.Find(point.TagIndex); p && p->Quality() != kQualityLocalOverride)
-                p->SetQuality(kQualityNotConnected);
+    for (const TIOPointObj& point : Registers) {
+        TRealDataPoint* p = DataPoints.Find(point.TagIndex);
+        if (p && point.Unusable)
+            p->SetQuality(kQualityConfigError);
+        // Whatever the points of a simulated device hold did not come from it in this run; a value set
+        // by hand stays.
+        else if (p && Simulated && p->Quality() != kQualityLocalOverride)
+            p->SetQuality(kQualityNotConnected);
     }
     PollThread.Start();
     return true;
@@ -143,11 +147,11 @@ void TModBusObj::ScanPass(const TBMDExecuteThread& worker) {
 
 TExchange TModBusObj::ScanUnit(std::size_t u, const TBMDExecuteThread& worker) {
     const TReadUnit& unit = Plan[u];
-    const bool asBlock = unit.Count == 1 || Clock() >= SingleUntil[u];
-    if (asBlock) {
-        const TExchange outcome =
-            ReadInto(PollClient, unit.Coil, unit.Number, unit.Count, unit.Members.data(), unit.Members.size());
-        if (outcome == TExchange::Answered || outcome == TExchange::Lost || unit.Count == 1) return outcome;
+    if (unit.SingleValue || Clock() >= SingleUntil[u]) {
+        // A block that fails is not the failure of each of its registers: they are read one by one
+        // below, and a lost connection marks the rest of the pass.
+        const TExchange outcome = ReadInto(PollClient, unit, unit.SingleValue);
+        if (outcome == TExchange::Answered || outcome == TExchange::Lost || unit.SingleValue) return outcome;
         // Refused or answered short: some of these numbers may not exist on the device. One at a time
         // for a while, so that those that do exist are read.
         SingleUntil[u] = Clock() + SingleReadsFor;
@@ -161,28 +165,32 @@ TExchange TModBusObj::ScanUnit(std::size_t u, const TBMDExecuteThread& worker) {
     return last;
 }
 
-TExchange TModBusObj::ReadInto(TIdModBusClient& client, bool coil, uint16_t number, uint16_t count,
-                               const TReadMember* members, std::size_t memberCount, uint16_t* first) {
+TExchange TModBusObj::ReadInto(TIdModBusClient& client, const TReadUnit& unit, bool markFailure, uint64_t* first) {
     uint16_t values[TIdModBusClient::MaxCoilRead];
-    const TExchange outcome = Exchange(client, [&] {
-        return coil ? client.ReadCoilBlock(number, count, values) : client.ReadRegisterBlock(number, count, values);
-    });
-    for (std::size_t m = 0; m < memberCount; ++m) {
-        const int32_t tag = Registers[static_cast<std::size_t>(members[m].Register)].TagIndex;
-        if (outcome == TExchange::Answered)
-            DataPoints.Store(tag, values[members[m].Offset], kQualityGood);
-        else
-            DataPoints.SetQuality(tag, FailedQuality(outcome));
+    const TExchange outcome =
+        Exchange(client, [&] { return client.ReadBlock(unit.Function, unit.Number, unit.Count, values); });
+    for (std::size_t m = 0; m < unit.Members.size(); ++m) {
+        const TReadMember& member = unit.Members[m];
+        const TIOPointObj& point = Registers[static_cast<std::size_t>(member.Register)];
+        if (outcome == TExchange::Answered) {
+            // Every word of a value comes from this one answer: it is never torn between two reads.
+            const uint64_t value = point.IsBit() ? values[member.Offset]
+                                                 : DecodeWords(&values[member.Offset], point.DataType, WordOrder);
+            DataPoints.Store(point.TagIndex, value, kQualityGood);
+            if (first && m == 0) *first = value;
+        } else if (markFailure) {
+            DataPoints.SetQuality(point.TagIndex, FailedQuality(outcome));
+        }
     }
-    if (first && outcome == TExchange::Answered) *first = values[0];
     Note(outcome);
     return outcome;
 }
 
-TExchange TModBusObj::ReadRegisterInto(TIdModBusClient& client, int index, uint16_t* value) {
+TExchange TModBusObj::ReadRegisterInto(TIdModBusClient& client, int index, uint64_t* value) {
     const TIOPointObj& point = Registers[static_cast<std::size_t>(index)];
-    const TReadMember member{index, 0};
-    return ReadInto(client, point.RegisterType != 0, static_cast<uint16_t>(point.RegisterNo), 1, &member, 1, value);
+    const TReadUnit unit{point.ReadFunction(), static_cast<uint16_t>(point.RegisterNo),
+                         static_cast<uint16_t>(point.Width()), {{index, 0}}, true};
+    return ReadInto(client, unit, true, value);
 }
 
 void TModBusObj::MarkPoints(const TReadUnit& unit, uint16_t quality) const {
@@ -199,17 +207,19 @@ void TModBusObj::Note(TExchange outcome) {
 }
 
 bool TModBusObj::FailFast() {
-    // With the polling switch on, the poll thread's retries notice the device's return; with it off
-    // nobody retries, so an on-demand access may once the wait is over.
-    return BackOff.Active() && (PollingSwitch.load(std::memory_order_relaxed) || !BackOff.MayTry(Clock()));
+    // A running poll thread with the polling switch on retries the device and notices its return;
+    // otherwise (the switch off, or the device stopped) nobody does, so an on-demand access may once
+    // the wait is over.
+    const bool pollRetries = PollingSwitch.load(std::memory_order_relaxed) && Running.load(std::memory_order_acquire);
+    return BackOff.Active() && (pollRetries || !BackOff.MayTry(Clock()));
 }
 
 void TModBusObj::ScanRegister(int index) {
-    if (Simulated || !ValidIndex(index)) return;
+    if (Simulated || !ValidIndex(index) || Registers[static_cast<std::size_t>(index)].Unusable) return;
     ReadRegisterInto(PollClient, index);
 }
 
-uint16_t TModBusObj::ReadRegisterNow(int index) {
+uint64_t TModBusObj::ReadRegisterNow(int index) {
     if (Simulated || !ValidIndex(index)) return 0;
     return SampleRegisterNow(index).Value;
 }
@@ -219,7 +229,8 @@ TPointSample TModBusObj::SampleRegisterNow(int index) {
     const TRealDataPoint* point = DataPoints.Find(tag);
     const TPointSample held = point ? point->Sample() : TPointSample{};
     if (Simulated || !ValidIndex(index)) return held;
-    uint16_t value = held.Value;
+    if (Registers[static_cast<std::size_t>(index)].Unusable) return TPointSample{held.Value, kQualityConfigError};
+    uint64_t value = held.Value;
     TExchange outcome = TExchange::Lost;
     {
         std::lock_guard<std::mutex> guard(Lock);
@@ -235,33 +246,43 @@ TPointSample TModBusObj::SampleRegisterNow(int index) {
     return TPointSample{point ? point->Value() : held.Value, FailedQuality(outcome)};
 }
 
-TWriteResult TModBusObj::WriteRegisterValue(int index, uint16_t value) {
+TWriteResult TModBusObj::WriteRegisterValue(int index, uint64_t value) {
     if (!ValidIndex(index)) return TWriteResult::Failed;
     const TIOPointObj& point = Registers[static_cast<std::size_t>(index)];
+    if (point.Unusable) return TWriteResult::Failed;
+    const uint64_t held = HeldValue(point, value);
     if (Simulated) {
-        DataPoints.Store(point.TagIndex, HeldValue(point, value), kQualityLocalOverride);
+        DataPoints.Store(point.TagIndex, held, kQualityLocalOverride);
         return TWriteResult::Simulated;
     }
-    const auto number = static_cast<uint16_t>(point.RegisterNo);
+    if (point.IsReadOnly()) return TWriteResult::ReadOnly;
     TExchange outcome = TExchange::Lost;
     {
         std::lock_guard<std::mutex> guard(Lock);
         if (!FailFast()) {
-            outcome = Exchange(WriteClient, [&] {
-                return point.RegisterType == 0 ? WriteClient.WriteSingleRegister(number, value)
-                                               : WriteClient.WriteSingleCoil(number, value);
-            });
+            outcome = Exchange(WriteClient, [&] { return SendWrite(point, held); });
             Note(outcome);
         }
     }
     if (outcome != TExchange::Lost) std::this_thread::sleep_for(OnDemandPause);
     switch (outcome) {
     case TExchange::Answered:
-        DataPoints.Store(point.TagIndex, HeldValue(point, value), kQualityGood);
+        DataPoints.Store(point.TagIndex, held, kQualityGood);
         return TWriteResult::Written;
     case TExchange::Refused: return TWriteResult::Refused;  // the device is there; the point keeps what it holds
     default: DataPoints.SetQuality(point.TagIndex, kQualityCommFailure); return TWriteResult::Failed;
     }
+}
+
+bool TModBusObj::SendWrite(const TIOPointObj& point, uint64_t value) {
+    const auto number = static_cast<uint16_t>(point.RegisterNo);
+    if (point.IsBit()) return WriteClient.WriteSingleCoil(number, static_cast<uint16_t>(value));
+    uint16_t words[4];
+    EncodeWords(value, point.DataType, WordOrder, words);
+    const int width = point.Width();
+    // A value of several registers goes in one request, so the device never holds half of it.
+    if (width == 1 && !WriteMultiple) return WriteClient.WriteSingleRegister(number, words[0]);
+    return WriteClient.WriteMultipleRegisters(number, static_cast<uint16_t>(width), words);
 }
 
 }  // namespace tw

@@ -6,7 +6,7 @@
 #include "acquisition/IOPointObj.h"
 #include "acquisition/ReadPlan.h"
 #include "modbus/IdModBusClient.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,8 +18,8 @@
 namespace tw {
 
 // What a write to a device came to. Only Written and Simulated mean the value is where the client
-// wanted it.
-enum class TWriteResult { Written, Simulated, Refused, Failed };
+// wanted it. ReadOnly: an input register or discrete input of a live device, to which nothing is sent.
+enum class TWriteResult { Written, Simulated, Refused, Failed, ReadOnly };
 
 // Whether a device answers, as its reads and writes last found it: the event log reports the changes.
 enum class TCommState : int { Unknown, Answering, Failing };
@@ -35,6 +35,10 @@ public:
     std::vector<TIOPointObj> Registers;  // configuration order; index = register index
     // Read runs of consecutive registers with one request each (set while stopped; off: one per register).
     bool BlockReads = false;
+    // How the device lays out values of several registers (set while stopped).
+    TWordOrder WordOrder = TWordOrder::HighFirst;
+    // Writes a 16-bit register with function 16 instead of 6: some devices take only 16.
+    bool WriteMultiple = false;
     // Separate connections so that no client is ever used by two threads: ReadClient and WriteClient
     // under Lock for on-demand access, PollClient by the poll thread alone.
     TIdModBusClient ReadClient;
@@ -68,7 +72,8 @@ public:
     int AddRegister();
 
     // Probes the device (marking it simulated when unreachable) and starts the poll thread. Always true.
-    // The points of a simulated device read as not connected until a value is set by hand.
+    // The points of a simulated device read as not connected until a value is set by hand; those of
+    // unusable registers as config error.
     bool Start();
     // Ends the poll thread, waiting at most for the register read in progress, and closes the connections.
     void Stop();
@@ -78,28 +83,33 @@ public:
     void ScanRegister(int index);
     // On demand, under Lock, through ReadClient: reads register i into its data point, as a scan read
     // does, and returns the point's value. During a back-off it only marks the point comm failure.
-    uint16_t ReadRegisterNow(int index);
+    uint64_t ReadRegisterNow(int index);
     // ReadRegisterNow, answering the value and quality this very read obtained: the last value with
     // the failure's quality when it failed. A simulated device's point is answered as it stands.
     TPointSample SampleRegisterNow(int index);
-    // On demand, under Lock, through WriteClient. The data point takes the value only when the device
-    // took it (GOOD), or when the device is simulated (GOOD local override); a transport failure marks
-    // the point's last value as a comm failure. During a back-off nothing is sent: Failed at once.
-    TWriteResult WriteRegisterValue(int index, uint16_t value);
+    // On demand, under Lock, through WriteClient: value, in the bits of the register's data type, goes
+    // out in the device's word order with function 6 (5 for a coil), or 16 for a value of several
+    // registers or a device that writes with function 16. The data point takes the value only when the
+    // device took it (GOOD), or when the device is simulated (GOOD local override); a transport
+    // failure marks the point's last value as a comm failure. During a back-off nothing is sent:
+    // Failed at once.
+    TWriteResult WriteRegisterValue(int index, uint64_t value);
 
 private:
     void ScanLoop(TBMDExecuteThread& worker);
     // One pass over the read plan that Start made. A lost connection ends the pass: the points not
     // read yet are marked comm failure at once, and the device enters its back-off.
     void ScanPass(const TBMDExecuteThread& worker);
-    // Reads unit u of the plan; a block that fails but for a lost connection is read register by register.
+    // Reads unit u of the plan; a block that fails but for a lost connection is read register by
+    // register, and only a register whose own read fails changes quality.
     TExchange ScanUnit(std::size_t u, const TBMDExecuteThread& worker);
-    // One read of count values from number on through client, each stored in the points of its
-    // members; a failure keeps their values and marks them with its quality. first, when given,
-    // receives the first value read (untouched unless answered).
-    TExchange ReadInto(TIdModBusClient& client, bool coil, uint16_t number, uint16_t count,
-                       const TReadMember* members, std::size_t memberCount, uint16_t* first = nullptr);
-    TExchange ReadRegisterInto(TIdModBusClient& client, int index, uint16_t* value = nullptr);
+    // One read of the unit through client, every member's value stored in its point. A failed read
+    // keeps their values; markFailure marks them with its quality. first, when given, receives the
+    // first member's value (untouched unless answered).
+    TExchange ReadInto(TIdModBusClient& client, const TReadUnit& unit, bool markFailure, uint64_t* first = nullptr);
+    TExchange ReadRegisterInto(TIdModBusClient& client, int index, uint64_t* value = nullptr);
+    // The exchange that writes value to register i through WriteClient.
+    bool SendWrite(const TIOPointObj& point, uint64_t value);
     void MarkPoints(const TReadUnit& unit, uint16_t quality) const;
     // What an exchange tells about the device, for the event log and the back-off.
     void Note(TExchange outcome);

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "acquisition/ModBusObj.h"
-#include "tags/DataPoints.h"
-#include "tags/TagTable.h"
+#include "values/DataPoints.h"
+#include "values/TypedValue.h"
 
 namespace tw {
 
@@ -27,55 +27,75 @@ std::optional<int32_t> WholeNumberValue(const std::string& text) {
     return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
 
+namespace {
+// A float on its way: digits, signs, a point, an exponent, or the letters of nan and inf(inity).
+bool FloatCharacters(const std::string& text) {
+    return text.find_first_not_of("0123456789+-.eEnNaAiIfFtTyY") == std::string::npos;
+}
+}  // namespace
+
 bool TfrmSimulate::AcceptsEdit(const std::string& text, std::size_t selStart, std::size_t selEnd,
-                               const std::string& typed) {
+                               const std::string& typed, TDataType type) {
     if (selStart > selEnd) std::swap(selStart, selEnd);
     if (selEnd > text.size()) selEnd = text.size();
     if (selStart > selEnd) selStart = selEnd;
     const std::string result = text.substr(0, selStart) + typed + text.substr(selEnd);
-    return result.empty() || result == "-" || WholeNumberValue(result).has_value();
+    if (result.empty() || result == "-") return true;
+    if (IsFloat(type)) return FloatCharacters(result);
+    if (type == TDataType::UInt16) return WholeNumberValue(result).has_value();
+    return ParseValue(result, type).has_value();
 }
 
 bool TfrmSimulate::edtValueKeyPress(char key, std::size_t selStart, std::size_t selEnd) const {
     if (static_cast<unsigned char>(key) < 0x20) return true;
-    return AcceptsEdit(edtValue, selStart, selEnd, std::string(1, key));
+    return AcceptsEdit(edtValue, selStart, selEnd, std::string(1, key), DataType);
 }
 
-namespace {
-// The first tag, in tag-index order, of this device whose register carries this name. After a reload
-// the tag arrays may name positions the new device objects do not have: those are skipped.
-int FindTag(const TModBusObj& device, int deviceIndex, const std::string& tagName) {
-    const std::size_t count = std::min(TagDevice.size(), TagRegister.size());
-    for (std::size_t tag = 0; tag < count; ++tag) {
-        if (TagDevice[tag] != deviceIndex) continue;
-        const int32_t reg = TagRegister[tag];
-        if (reg < 0 || static_cast<std::size_t>(reg) >= device.Registers.size()) continue;
-        if (device.Registers[static_cast<std::size_t>(reg)].TagName == tagName) return static_cast<int>(tag);
+std::string SimulateValueRefused(TDataType type) {
+    std::string takes;
+    switch (type) {
+    case TDataType::Int16: takes = "a whole number from -32768 to 32767"; break;
+    case TDataType::UInt32: takes = "a whole number from 0 to 4294967295"; break;
+    case TDataType::Int32: takes = "a whole number from -2147483648 to 2147483647"; break;
+    case TDataType::Float32: takes = "a decimal number such as 123.456 or -1.5e-3, of at most about 3.4e38"; break;
+    case TDataType::Float64: takes = "a decimal number such as 123.456 or -1.5e-3"; break;
+    default: takes = "a whole number from -2147483648 to 2147483647"; break;
     }
-    return -1;
+    return std::string("Value out of range!\r\rA ") + kDataTypeNames[static_cast<int>(type)] + " register takes " +
+           takes + ".";
 }
-}  // namespace
 
 void SimulatePortClick(const TSimulateSelection& selection, ISimulateDialog& dialog) {
-    if (selection.Row < 1 || selection.Device == nullptr || selection.DeviceIndex < 0) return;
+    if (selection.Row < 1 || selection.Device == nullptr) return;
+    TModBusObj& device = *selection.Device;
+    const bool known = selection.Tag >= 0 && selection.Register >= 0 &&
+                       static_cast<std::size_t>(selection.Register) < device.Registers.size();
     TfrmSimulate form;
     form.lblOPCTag = selection.TagName;
     form.edtValue = selection.TagValue;
-    if (!dialog.Execute(form)) return;
+    if (known) form.DataType = device.Registers[static_cast<std::size_t>(selection.Register)].ValueType();
+    if (!dialog.Execute(form) || !known) return;
 
-    TModBusObj& device = *selection.Device;
-    const int tag = FindTag(device, selection.DeviceIndex, form.lblOPCTag);
-    if (tag < 0) return;
+    const TIOPointObj& point = device.Registers[static_cast<std::size_t>(selection.Register)];
     // The field can be left holding "-" or nothing: such a "Set" changes nothing.
-    const std::optional<int32_t> value = WholeNumberValue(form.edtValue);
-    if (!value) return;
-    // Modulo 65536: -1 becomes 65535, which a register takes as 0xFFFF and a coil as on. The device
-    // object stores what the device (or, simulated, the operator) now holds; a failed write leaves
-    // the point as it was.
-    const auto word = static_cast<uint16_t>(*value);
-    device.WriteRegisterValue(TagRegister[static_cast<std::size_t>(tag)], word);
-    const TRealDataPoint* point = DataPoints.Find(tag);
-    if (selection.ShowTagValue && point) selection.ShowTagValue(tag, point->Value());
+    if (form.edtValue.empty() || form.edtValue == "-") return;
+    auto refuse = [&](const std::string& text) {
+        if (selection.Warn) selection.Warn(text);
+    };
+    if (point.IsReadOnly() && !device.Simulated) return refuse(kSimulateReadOnly);
+    std::optional<uint64_t> value;
+    if (form.DataType == TDataType::UInt16) {
+        // Modulo 65536: -1 becomes 65535, which a register takes as 0xFFFF and a coil as on.
+        if (const std::optional<int32_t> whole = WholeNumberValue(form.edtValue)) value = static_cast<uint16_t>(*whole);
+    } else {
+        value = ParseValue(form.edtValue, form.DataType);
+    }
+    if (!value) return refuse(SimulateValueRefused(form.DataType));
+    // The device object stores what the device (or, simulated, the operator) now holds; a failed
+    // write leaves the point as it was.
+    device.WriteRegisterValue(selection.Register, *value);
+    const TRealDataPoint* stored = DataPoints.Find(selection.Tag);
+    if (selection.ShowTagValue && stored) selection.ShowTagValue(selection.Tag, ValueText(stored->Value(), form.DataType));
 }
 
 }  // namespace tw

@@ -28,6 +28,20 @@ bool RowBlockReads(const TRecordSet& row) {
     }
 }
 
+int64_t RowAddedNumber(const TRecordSet& row, const char* field) {
+    std::string text;
+    try {
+        text = row.FieldAsString(field);
+    } catch (const EDatabaseError&) {
+        return 0;  // no such field: a database no version with it has opened
+    }
+    try {
+        return row.FieldAsInteger(field);
+    } catch (const EDatabaseError&) {
+        return -1;  // text that is no number: no setting any list offers
+    }
+}
+
 std::string SqlQuoted(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
@@ -47,6 +61,8 @@ std::string SqlSelectDevice(int64_t deviceId) { return "SELECT * FROM DEVICE WHE
 
 std::string SqlSelectMaxRegisterId() { return "SELECT MAX(ID) FROM I_O_SETTING"; }
 
+std::string SqlSelectRegister(int64_t registerId) { return "SELECT * FROM I_O_SETTING WHERE " + IdCondition(registerId); }
+
 std::string SqlTagNameExists(const std::string& tagName, int64_t registerId) {
     return "SELECT TAG_NAME FROM I_O_SETTING WHERE TAG_NAME = " + SqlQuoted(tagName) +
            " AND ID <> " + std::to_string(registerId);
@@ -56,14 +72,16 @@ std::string SqlUpdateRegister(int64_t registerId, const TRegisterFields& f) {
     return "UPDATE I_O_SETTING SET DESCRIPTION = " + SqlQuoted(f.Description) +
            ", REGISTER_NO = " + SqlQuoted(f.RegisterNo) +
            ", REGISTER_TYPE = " + SqlQuoted(std::to_string(f.RegisterType)) +
-           ", TAG_NAME = " + SqlQuoted(f.TagName) + " WHERE " + IdCondition(registerId);
+           ", TAG_NAME = " + SqlQuoted(f.TagName) + ", DATA_TYPE = " + std::to_string(f.DataType) + " WHERE " +
+           IdCondition(registerId);
 }
 
 std::string SqlUpdateDevice(int64_t deviceId, const TDeviceFields& f) {
     return "UPDATE DEVICE SET DESCRIPTION = " + SqlQuoted(f.Description) +
            ", IP_ADDRESS = " + SqlQuoted(f.IpAddress) + ", PORT = " + SqlQuoted(f.Port) +
            ", UNIT_ID = " + SqlQuoted(f.UnitId) + ", DISABLED = " + (f.Disabled ? "1" : "0") +
-           ", BLOCK_READS = " + (f.BlockReads ? "1" : "0") + " WHERE " + IdCondition(deviceId);
+           ", BLOCK_READS = " + (f.BlockReads ? "1" : "0") + ", WORD_ORDER = " + std::to_string(f.WordOrder) +
+           ", WRITE_MULTIPLE = " + (f.WriteMultiple ? "1" : "0") + " WHERE " + IdCondition(deviceId);
 }
 
 std::unique_ptr<TRecordSet> TConfigDatabase::Devices() { return db_.QueryRecords(Conn(), SqlSelectDevices(), true); }
@@ -74,6 +92,10 @@ std::unique_ptr<TRecordSet> TConfigDatabase::Registers(int64_t deviceId) {
 
 std::unique_ptr<TRecordSet> TConfigDatabase::Device(int64_t deviceId) {
     return db_.QueryRecords(Conn(), SqlSelectDevice(deviceId), true);
+}
+
+std::unique_ptr<TRecordSet> TConfigDatabase::Register(int64_t registerId) {
+    return db_.QueryRecords(Conn(), SqlSelectRegister(registerId), true);
 }
 
 int64_t TConfigDatabase::MaxRegisterId() {
@@ -91,18 +113,19 @@ bool TConfigDatabase::TagNameExists(const std::string& tagName, int64_t register
 // Values of an insert go to the library as a list, never inside statement text: no quoting here.
 int TConfigDatabase::InsertRegister(int64_t deviceId, const TRegisterFields& f) {
     return db_.InsertRecord(Conn(), kRegisterTable,
-                            {fld::DEVICE_ID, fld::DESCRIPTION, fld::REGISTER_NO, fld::TAG_NAME, fld::REGISTER_TYPE},
+                            {fld::DEVICE_ID, fld::DESCRIPTION, fld::REGISTER_NO, fld::TAG_NAME, fld::REGISTER_TYPE,
+                             fld::DATA_TYPE},
                             {std::to_string(deviceId), f.Description, f.RegisterNo, f.TagName,
-                             std::to_string(f.RegisterType)},
+                             std::to_string(f.RegisterType), std::to_string(f.DataType)},
                             true);
 }
 
 int TConfigDatabase::InsertDevice(const TDeviceFields& f) {
     return db_.InsertRecord(Conn(), kDeviceTable,
                             {fld::DESCRIPTION, fld::IP_ADDRESS, fld::PORT, fld::UNIT_ID, fld::DISABLED,
-                             fld::BLOCK_READS},
+                             fld::BLOCK_READS, fld::WORD_ORDER, fld::WRITE_MULTIPLE},
                             {f.Description, f.IpAddress, f.Port, f.UnitId, f.Disabled ? "1" : "0",
-                             f.BlockReads ? "1" : "0"},
+                             f.BlockReads ? "1" : "0", std::to_string(f.WordOrder), f.WriteMultiple ? "1" : "0"},
                             true);
 }
 

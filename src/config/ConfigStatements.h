@@ -23,10 +23,17 @@ inline constexpr char DISABLED[] = "DISABLED";
 // Nullable, added to databases of earlier versions when missing: NULL (or 0) reads one register per
 // request, 1 reads runs of consecutive registers in one request.
 inline constexpr char BLOCK_READS[] = "BLOCK_READS";
+// Nullable likewise: NULL or 0 high word first ("ABCD"), 1 low word first ("CDAB"), 2 and 3 the same
+// with the bytes of each word swapped ("BADC", "DCBA").
+inline constexpr char WORD_ORDER[] = "WORD_ORDER";
+// Nullable likewise: 1 writes 16-bit registers with function 16, NULL or 0 with function 6.
+inline constexpr char WRITE_MULTIPLE[] = "WRITE_MULTIPLE";
 inline constexpr char DEVICE_ID[] = "DEVICE_ID";
 inline constexpr char REGISTER_NO[] = "REGISTER_NO";
 inline constexpr char REGISTER_TYPE[] = "REGISTER_TYPE";
 inline constexpr char TAG_NAME[] = "TAG_NAME";
+// Nullable likewise: the register's data type (NULL or 0 UInt16 ... 5 Float64, TDataType).
+inline constexpr char DATA_TYPE[] = "DATA_TYPE";
 inline constexpr char MAX[] = "MAX";
 }  // namespace fld
 
@@ -38,14 +45,18 @@ struct TDeviceFields {
     std::string UnitId;
     bool Disabled = false;
     bool BlockReads = false;
+    int WordOrder = 0;  // "Word order:" list position
+    bool WriteMultiple = false;
 };
 
-// A register as typed in the register dialog; RegisterType is the list position (0 Register, 1 Coil).
+// A register as typed in the register dialog; RegisterType is the list position (0 Register, 1 Coil,
+// 2 Input Register, 3 Discrete Input), DataType that of "Data type:" (0 for coils and discrete inputs).
 struct TRegisterFields {
     std::string Description;
     std::string RegisterNo;
     int RegisterType = 0;
     std::string TagName;
+    int DataType = 0;
 };
 
 // DISABLED of the current DEVICE row counts as set only when it reads as the number 1: 0, 2, empty
@@ -54,6 +65,9 @@ bool RowDisabled(const TRecordSet& row);
 // BLOCK_READS of the current DEVICE row likewise; a row without the field (a database no version of
 // ours with block reads has opened) reads as off.
 bool RowBlockReads(const TRecordSet& row);
+// A nullable number added after the first version (WORD_ORDER, WRITE_MULTIPLE, DATA_TYPE): NULL, empty
+// text and a row without the field read as 0, text that is no number as -1.
+int64_t RowAddedNumber(const TRecordSet& row, const char* field);
 
 // 'text' with every quote doubled.
 std::string SqlQuoted(const std::string& text);
@@ -63,6 +77,7 @@ std::string SqlSelectDevices();
 std::string SqlSelectRegisters(int64_t deviceId);
 std::string SqlSelectDevice(int64_t deviceId);
 std::string SqlSelectMaxRegisterId();
+std::string SqlSelectRegister(int64_t registerId);
 std::string SqlTagNameExists(const std::string& tagName, int64_t registerId);
 std::string SqlUpdateRegister(int64_t registerId, const TRegisterFields& fields);
 std::string SqlUpdateDevice(int64_t deviceId, const TDeviceFields& fields);
@@ -78,6 +93,7 @@ public:
     std::unique_ptr<TRecordSet> Devices();
     std::unique_ptr<TRecordSet> Registers(int64_t deviceId);
     std::unique_ptr<TRecordSet> Device(int64_t deviceId);
+    std::unique_ptr<TRecordSet> Register(int64_t registerId);
     // Largest register ID; -1 when the table gives no row.
     int64_t MaxRegisterId();
     // True when a register other than registerId (-1: a new one) carries this tag name.

@@ -14,21 +14,29 @@ class IGeneral;
 inline constexpr char kIOSettingCaption[] = "Register Setting";
 inline constexpr char kTagNameExists[] = "Tag Name already exists!\r\rPlease use a different OPC Tag Name.";
 // The "Type:" list, in list-position order (the stored REGISTER_TYPE).
-inline constexpr const char* kRegisterTypes[] = {"Register", "Coil"};
+inline constexpr const char* kRegisterTypes[] = {"Register", "Coil", "Input Register", "Discrete Input"};
+inline constexpr int kRegisterTypeCount = 4;
 
-// "Coil" for type 1, "Register" for anything else.
+// The list entry of a stored type; "Register" for a number the list does not have.
 std::string RegisterTypeText(int64_t type);
-// The list position of a type text; "Register" for a text that is not "Coil".
+// The list position of a type text; "Register" (0) for a text that is not in the list.
 int RegisterTypeOf(const std::string& text);
+// Whether the type holds bits (coils, discrete inputs), which take no data type.
+bool RegisterTypeIsBit(int type);
+// The warning for a value of dataType that would run past the last register from registerNo on.
+std::string RegisterNoTooHigh(int dataType);
 
 class TfrmIOSetting {
 public:
     TfrmIOSetting(IGeneral& general, TConfigDatabase& db) : general_(general), db_(db) {}
 
-    TRegisterFields Fields;  // "Description:", "Register No.:", "Type:" (list position), "OPC Tag Name:"
+    // "Description:", "Register No.:", "Type:" (list position), "OPC Tag Name:", "Data type:" (list
+    // position)
+    TRegisterFields Fields;
     int64_t RegisterId = -1;  // -1: a new register
 
-    // true: the dialog closes with OK; false: it stays open after the warning.
+    // true: the dialog closes with OK (a coil's or discrete input's data type set to 0); false: it
+    // stays open after the warning.
     bool bbOKClick();
 
 private:

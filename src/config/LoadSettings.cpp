@@ -1,5 +1,6 @@
 #include "config/LoadSettings.h"
 
+#include <optional>
 #include <vector>
 
 #include "config/ConfigStatements.h"
@@ -46,6 +47,8 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
     const auto port = static_cast<int32_t>(row.FieldAsInteger(fld::PORT));
     const auto unitId = static_cast<uint8_t>(row.FieldAsInteger(fld::UNIT_ID));
     const bool blockReads = RowBlockReads(row);
+    const TWordOrder wordOrder = WordOrderOf(RowAddedNumber(row, fld::WORD_ORDER));
+    const bool writeMultiple = RowAddedNumber(row, fld::WRITE_MULTIPLE) == 1;
 
     std::vector<TIOPointObj> registers;
     std::unique_ptr<TRecordSet> regs = db_.Registers(id);
@@ -55,6 +58,11 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
         point.RegisterNo = static_cast<int32_t>(regs->FieldAsInteger(fld::REGISTER_NO));
         point.RegisterType = static_cast<int32_t>(regs->FieldAsInteger(fld::REGISTER_TYPE));
         point.TagName = regs->FieldAsString(fld::TAG_NAME);
+        const std::optional<TDataType> type = DataTypeOf(RowAddedNumber(*regs, fld::DATA_TYPE));
+        point.DataType = point.IsBit() || !type ? TDataType::UInt16 : *type;
+        // A row the dialogs would not have saved (edited by hand, or by a later version) is loaded, so
+        // its tag exists, but never read or written: its quality says config error.
+        point.Unusable = (!point.IsBit() && !type) || !FitsRegisters(point.RegisterNo, point.Width());
         registers.push_back(std::move(point));  // TagIndex stays -1 until the tag table is built
     }
 
@@ -62,6 +70,8 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
     device.Description = description;
     device.SetConnection(host, port, unitId);
     device.BlockReads = blockReads;
+    device.WordOrder = wordOrder;
+    device.WriteMultiple = writeMultiple;
     device.ClearRegisters();
     for (TIOPointObj& point : registers)
         device.Registers[static_cast<std::size_t>(device.AddRegister())] = std::move(point);

@@ -1,6 +1,7 @@
 #include "config/SettingsPage.h"
 
 #include <exception>
+#include <optional>
 
 #include "config/ConfigStatements.h"
 #include "config/DeviceSetting.h"
@@ -135,7 +136,7 @@ std::string TSettingsPage::TagValueText(const TModBusObj* device, const std::str
         if (point.TagName != tagName) continue;
         if (point.TagIndex < 0 || static_cast<std::size_t>(point.TagIndex) >= DataPoints.size()) return {};
         const TRealDataPoint& data = DataPoints[static_cast<std::size_t>(point.TagIndex)];
-        return std::to_string(data.Value());
+        return ValueText(data.Value(), point.ValueType());
     }
     return {};
 }
@@ -161,7 +162,7 @@ void TSettingsPage::RefreshTagValues() {
     }
 }
 
-void TSettingsPage::ShowTagValue(int tagIndex, uint16_t value) {
+void TSettingsPage::ShowTagValue(int tagIndex, const std::string& value) {
     if (!view_.SettingsPageActive() || tagIndex < 0) return;
     const auto tag = static_cast<std::size_t>(tagIndex);
     if (tag >= TagDevice.size() || tag >= TagRegister.size()) return;
@@ -175,7 +176,7 @@ void TSettingsPage::ShowTagValue(int tagIndex, uint16_t value) {
     if (point.TagIndex != tagIndex) return;
     const int row = RowOfTag(point.TagName);
     if (row < 1) return;
-    grid_[static_cast<std::size_t>(row)][colTagValue] = std::to_string(value);
+    grid_[static_cast<std::size_t>(row)][colTagValue] = value;
     view_.SetGridCell(row, colTagValue, grid_[static_cast<std::size_t>(row)][colTagValue]);
 }
 
@@ -200,7 +201,8 @@ void TSettingsPage::btnEditDeviceClick() {
             dialog.DeviceId = row->FieldAsInteger(fld::ID);
             dialog.Fields = {row->FieldAsString(fld::DESCRIPTION), row->FieldAsString(fld::IP_ADDRESS),
                              row->FieldAsString(fld::PORT), row->FieldAsString(fld::UNIT_ID), RowDisabled(*row),
-                             RowBlockReads(*row)};
+                             RowBlockReads(*row), static_cast<int>(WordOrderOf(RowAddedNumber(*row, fld::WORD_ORDER))),
+                             RowAddedNumber(*row, fld::WRITE_MULTIPLE) == 1};
         }
         if (!dialogs_.ShowDeviceSetting(dialog)) return;
         Outcome(db_.UpdateDevice(dialog.DeviceId, dialog.Fields), "Device Settings updated!", kErrorSavingDevice);
@@ -261,7 +263,8 @@ void TSettingsPage::bbnEditClick() {
         {
             const TGridRow& row = grid_[selected];
             dialog.RegisterId = std::stoll(row[colNo]);
-            dialog.Fields = {row[colDescription], row[colRegNo], RegisterTypeOf(row[colRegType]), row[colTagName]};
+            dialog.Fields = {row[colDescription], row[colRegNo], RegisterTypeOf(row[colRegType]), row[colTagName],
+                             StoredDataType(dialog.RegisterId)};
         }
         if (!dialogs_.ShowIOSetting(dialog)) return;
         // The grid is indexed again: the modal dialog let timers run meanwhile.
@@ -276,6 +279,20 @@ void TSettingsPage::bbnEditClick() {
         Outcome(db_.UpdateRegister(dialog.RegisterId, dialog.Fields),
                 std::string("Register Settings updated!") + kRestart, "Error saving Register Settings!");
     });
+}
+
+// The grid does not show a register's data type: the database has it. A number the list does not
+// have shows as the first entry; a database that cannot say leaves the save to report it.
+int TSettingsPage::StoredDataType(int64_t registerId) const {
+    try {
+        std::unique_ptr<TRecordSet> row = db_.Register(registerId);
+        row->First();
+        if (row->Eof()) return 0;
+        const std::optional<TDataType> type = DataTypeOf(RowAddedNumber(*row, fld::DATA_TYPE));
+        return type ? static_cast<int>(*type) : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
 }
 
 void TSettingsPage::bbnDeleteClick() {

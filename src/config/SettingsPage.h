@@ -57,7 +57,7 @@ public:
 
     // The "Tag Value" column from the data points (every refresh tick), and one value set by hand.
     void RefreshTagValues();
-    void ShowTagValue(int tagIndex, uint16_t value);
+    void ShowTagValue(int tagIndex, const std::string& value);
 
     const std::vector<TGridRow>& Grid() const { return grid_; }
     int SelectedRow() const { return selectedRow_; }
@@ -81,6 +81,7 @@ private:
     // Grid row showing this tag name; -1 when none.
     int RowOfTag(const std::string& tagName) const;
     std::string TagValueText(const TModBusObj* device, const std::string& tagName) const;
+    int StoredDataType(int64_t registerId) const;
     void Notify(const std::string& text, int kind) const;
     void Outcome(int result, const std::string& done, const std::string& failed) const;
 

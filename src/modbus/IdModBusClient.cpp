@@ -23,6 +23,7 @@ uint16_t MaxQuantity(uint8_t function) {
     case 2: return TIdModBusClient::MaxCoilsPerRead;
     case 3:
     case 4: return TIdModBusClient::MaxRegistersPerRead;
+    case 16: return TIdModBusClient::MaxRegistersPerWrite;
     default: return 0xFFFF;
     }
 }
@@ -53,24 +54,31 @@ struct TIdModBusClient::TFrame {
     }
 };
 
-std::array<uint8_t, 12> BuildRequest(const TIdModBusClient& client) {
+TRequestFrame BuildRequest(const TIdModBusClient& client) {
     uint16_t word;
     switch (client.ModBusFunction) {
     case 1:
     case 2:
     case 3:
-    case 4: word = std::min(client.BlockLength, MaxQuantity(client.ModBusFunction)); break;
+    case 4:
+    case 16: word = std::min(client.BlockLength, MaxQuantity(client.ModBusFunction)); break;
     case 5: word = client.DataBuffer[0] != 0 ? 0xFF00 : 0x0000; break;
     case 6: word = client.DataBuffer[0]; break;
     default: word = client.BlockLength; break;
     }
-    std::array<uint8_t, 12> frame{};  // protocol identifier stays 0
-    PutWord(&frame[0], client.TransactionID);
-    PutWord(&frame[4], 6);
-    frame[6] = client.UnitID;
-    frame[7] = client.ModBusFunction;
-    PutWord(&frame[8], static_cast<uint16_t>(client.RegNumber - 1));  // register 0 wraps to 65535
-    PutWord(&frame[10], word);
+    TRequestFrame frame;  // protocol identifier stays 0
+    uint8_t* bytes = frame.Bytes.data();
+    PutWord(&bytes[0], client.TransactionID);
+    bytes[6] = client.UnitID;
+    bytes[7] = client.ModBusFunction;
+    PutWord(&bytes[8], static_cast<uint16_t>(client.RegNumber - 1));  // register 0 wraps to 65535
+    PutWord(&bytes[10], word);
+    if (client.ModBusFunction == 16) {  // byte count, then the registers
+        bytes[12] = static_cast<uint8_t>(2 * word);
+        for (uint16_t i = 0; i < word; ++i) PutWord(&bytes[13 + 2 * i], client.DataBuffer[i]);
+        frame.Size = 13u + 2u * word;
+    }
+    PutWord(&bytes[4], static_cast<uint16_t>(frame.Size - 6));  // what follows the length field
     return frame;
 }
 
@@ -114,6 +122,14 @@ bool TIdModBusClient::ReadRegisterBlock(uint16_t regNo, uint16_t count, uint16_t
     return ReadBlock(3, regNo, count, values);
 }
 
+bool TIdModBusClient::ReadInputRegisterBlock(uint16_t regNo, uint16_t count, uint16_t* values) {
+    return ReadBlock(4, regNo, count, values);
+}
+
+bool TIdModBusClient::ReadDiscreteInputBlock(uint16_t inputNo, uint16_t count, uint16_t* values) {
+    return ReadBlock(2, inputNo, count, values);
+}
+
 bool TIdModBusClient::ReadCoilBlock(uint16_t coilNo, uint16_t count, uint16_t* values) {
     return ReadBlock(1, coilNo, count, values);
 }
@@ -126,6 +142,19 @@ bool TIdModBusClient::WriteSingleRegister(uint16_t regNo, uint16_t value) { retu
 
 bool TIdModBusClient::WriteSingleCoil(uint16_t coilNo, uint16_t value) { return Write(5, coilNo, value); }
 
+bool TIdModBusClient::WriteMultipleRegisters(uint16_t regNo, uint16_t count, const uint16_t* values) {
+    ModBusFunction = 16;
+    RegNumber = regNo;
+    BlockLength = count;
+    // A capped request would write part of the value.
+    if (count == 0 || count > MaxRegistersPerWrite) {
+        LastOutcome = TModbusOutcome::NoAnswer;
+        return false;
+    }
+    std::copy_n(values, count, DataBuffer.begin());
+    return EnsureConnected() && Transact();
+}
+
 bool TIdModBusClient::Transact() {
     LastOutcome = TModbusOutcome::NoAnswer;
     LastExceptionCode = 0;
@@ -136,9 +165,9 @@ bool TIdModBusClient::Transact() {
             Disconnect();
             Connect(ConnectTimeOut);
         }
-        const auto request = BuildRequest(*this);
+        const TRequestFrame request = BuildRequest(*this);
         const uint16_t id = TransactionID++;
-        Socket.Send(request.data(), request.size());
+        Socket.Send(request.Bytes.data(), request.Size);
 
         TFrame answer;
         if (!ReceiveAnswer(id, answer)) {

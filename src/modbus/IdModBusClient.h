@@ -24,6 +24,8 @@ public:
     static constexpr uint16_t MaxCoilsPerRead = MaxCoilRead;          // functions 1 and 2
     static constexpr uint16_t MaxRegistersPerRead = MaxRegisterRead;  // functions 3 and 4
     static_assert(MaxCoilsPerRead <= DataBufferWords && MaxRegistersPerRead <= DataBufferWords);
+    // The most registers one Write Multiple Registers (function 16) may carry.
+    static constexpr uint16_t MaxRegistersPerWrite = 123;
 
     // Properties: the settings of the connection and of the next request.
     std::string Host;
@@ -41,7 +43,8 @@ public:
     uint16_t TransactionID = 0;
     const char* Version() const { return "1.0.1"; }
 
-    // Before a write word 0 holds the value; after a read words 0.. hold the values read.
+    // Before a write words 0.. hold the values (one but for function 16); after a read words 0.. hold
+    // the values read.
     std::array<uint16_t, DataBufferWords> DataBuffer{};
     // Set by every read and write, also by one that raises; the exception code of an exception answer.
     TModbusOutcome LastOutcome = TModbusOutcome::NoAnswer;
@@ -61,8 +64,15 @@ public:
     bool ReadRegisterBlock(uint16_t regNo, uint16_t count, uint16_t* values);
     bool ReadCoilValue(uint16_t coilNo, uint16_t& value);
     bool ReadCoilBlock(uint16_t coilNo, uint16_t count, uint16_t* values);
+    bool ReadInputRegisterBlock(uint16_t regNo, uint16_t count, uint16_t* values);  // function 4
+    bool ReadDiscreteInputBlock(uint16_t inputNo, uint16_t count, uint16_t* values);  // function 2
+    // A read of function 1, 2, 3 or 4.
+    bool ReadBlock(uint8_t function, uint16_t number, uint16_t count, uint16_t* values);
     bool WriteSingleRegister(uint16_t regNo, uint16_t value);
     bool WriteSingleCoil(uint16_t coilNo, uint16_t value);
+    // Function 16: count registers from regNo on in one request, so a device takes a value of several
+    // registers whole or not at all. More than MaxRegistersPerWrite fails without a request.
+    bool WriteMultipleRegisters(uint16_t regNo, uint16_t count, const uint16_t* values);
 
     // One request built from the properties and DataBuffer, and its answer.
     bool Transact();
@@ -70,7 +80,6 @@ public:
 
 private:
     struct TFrame;
-    bool ReadBlock(uint8_t function, uint16_t number, uint16_t count, uint16_t* values);
     bool Write(uint8_t function, uint16_t number, uint16_t value);
     bool EnsureConnected();
     bool DiscardStale();
@@ -80,8 +89,15 @@ private:
     TTcpSocket Socket;
 };
 
-// The 12-byte request for a client's current properties and DataBuffer (exposed for tests and tools).
-// Quantities are capped at the most one read may ask for.
-std::array<uint8_t, 12> BuildRequest(const TIdModBusClient& client);
+// A request as it goes out in one send: 12 bytes, or for function 16 the values after them.
+struct TRequestFrame {
+    std::array<uint8_t, 13 + 2 * TIdModBusClient::MaxRegistersPerWrite> Bytes{};
+    std::size_t Size = 12;
+    uint8_t operator[](std::size_t i) const { return Bytes[i]; }
+};
+
+// The request for a client's current properties and DataBuffer (exposed for tests and tools).
+// Quantities are capped at the most one read or write may carry.
+TRequestFrame BuildRequest(const TIdModBusClient& client);
 
 }  // namespace tw

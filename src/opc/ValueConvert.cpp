@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "opc/OpcError.h"
+
 namespace tw::opc {
 namespace {
 
@@ -40,6 +42,31 @@ bool IntegerOf(const VARIANT& v, long long& value) {
     }
 }
 
+// A floating value as the integer an integer target rounds it to; false for NaN and infinities.
+bool RoundedOf(const VARIANT& v, long long& value) {
+    double d;
+    if (v.vt == VT_R4)
+        d = v.fltVal;
+    else if (v.vt == VT_R8)
+        d = v.dblVal;
+    else
+        return false;
+    if (!std::isfinite(d) || std::fabs(d) >= 9.2e18) {
+        value = d < 0 ? INT64_MIN : INT64_MAX;  // out of every integer range, NaN included
+        return true;
+    }
+    value = static_cast<long long>(std::nearbyint(d));
+    return true;
+}
+
+bool IsIntegerType(VARTYPE vt) {
+    switch (vt) {
+        case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT:
+        case VT_I8: case VT_UI8: return true;
+        default: return false;
+    }
+}
+
 // Whether value fits an integer target type; other targets always "fit" here.
 bool FitsInteger(long long value, VARTYPE target) {
     switch (target) {
@@ -67,14 +94,55 @@ void ConvertVariant(const VARIANT& source, VARTYPE target, WORD& quality, VARIAN
         result = VariantCopy(&copy, const_cast<VARIANT*>(&source));
         // Some oleaut32 builds (Wine's) turn an unsigned 16-bit 65535 into a signed -1 instead of
         // reporting the overflow; integer ranges are therefore checked here.
+        // Floats are checked as the integer they round to (oleaut32 versions differ on NaN), and a VT_R8
+        // too large for a VT_R4 overflows.
         long long value = 0;
-        if (SUCCEEDED(result) && IntegerOf(copy, value) && !FitsInteger(value, target)) result = DISP_E_OVERFLOW;
+        if (SUCCEEDED(result) && (IntegerOf(copy, value) || (IsIntegerType(target) && RoundedOf(copy, value))) &&
+            !FitsInteger(value, target))
+            result = DISP_E_OVERFLOW;
+        if (SUCCEEDED(result) && target == VT_R4 && copy.vt == VT_R8 &&
+            !ValueFromDouble(copy.dblVal, TDataType::Float32))
+            result = DISP_E_OVERFLOW;
         if (SUCCEEDED(result)) result = VariantChangeTypeEx(&dest, &copy, kUserDefaultLocale, 0, target);
         if (result == DISP_E_OVERFLOW) quality = 0;
     } catch (...) {
         result = DISP_E_TYPEMISMATCH;
     }
     VariantClear(&copy);
+}
+
+VARIANT CanonicalVariant(TValueBits bits, TDataType type) {
+    VARIANT v;
+    VariantInit(&v);
+    const long long integer = AsInteger(bits, type);
+    switch (type) {
+        case TDataType::UInt16: v.vt = VT_UI2; v.uiVal = static_cast<USHORT>(integer); break;
+        case TDataType::Int16: v.vt = VT_I2; v.iVal = static_cast<SHORT>(integer); break;
+        case TDataType::UInt32: v.vt = VT_UI4; v.ulVal = static_cast<ULONG>(integer); break;
+        case TDataType::Int32: v.vt = VT_I4; v.lVal = static_cast<LONG>(integer); break;
+        case TDataType::Float32: v.vt = VT_R4; v.fltVal = AsFloat32(bits); break;
+        case TDataType::Float64: v.vt = VT_R8; v.dblVal = AsDouble(bits, type); break;
+    }
+    return v;
+}
+
+HRESULT WrittenValue(const VARIANT& value, TDataType type, TValueBits& bits) {
+    if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN || value.vt == VT_RECORD) return OPC_E_BADTYPE;
+    // Whole numbers of 64 bits would lose digits on the way through a double; none fits these types.
+    long long whole = 0;
+    if (IntegerOf(value, whole) && (whole > 0xFFFFFFFFLL || whole < -0x80000000LL)) return OPC_E_RANGE;
+    if (value.vt == VT_UI8 && value.ullVal > 0xFFFFFFFFULL) return OPC_E_RANGE;
+    VARIANT number;
+    VariantInit(&number);
+    const HRESULT converted = VariantChangeTypeEx(&number, const_cast<VARIANT*>(&value), kUserDefaultLocale, 0, VT_R8);
+    if (converted == DISP_E_OVERFLOW) return OPC_E_RANGE;
+    if (FAILED(converted)) return OPC_E_BADTYPE;
+    // A float register takes NaN as a float; an integer register has no such value.
+    if (std::isnan(number.dblVal) && !IsFloat(type)) return OPC_E_BADTYPE;
+    const std::optional<TValueBits> held = ValueFromDouble(number.dblVal, type);
+    if (!held) return OPC_E_RANGE;
+    bits = *held;
+    return S_OK;
 }
 
 double NowLocalDateTime() {

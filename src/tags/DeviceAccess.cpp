@@ -13,7 +13,7 @@ TModBusObj* DeviceOf(int32_t tagIndex) {
 }
 }  // namespace
 
-uint16_t ReadTagFromDevice(int32_t tagIndex) {
+uint64_t ReadTagFromDevice(int32_t tagIndex) {
     TModBusObj* device = DeviceOf(tagIndex);
     return device ? device->ReadRegisterNow(TagRegister[static_cast<std::size_t>(tagIndex)]) : 0;
 }
@@ -25,9 +25,9 @@ TPointSample SampleTagFromDevice(int32_t tagIndex) {
     return point ? point->Sample() : TPointSample{};
 }
 
-TWriteResult WriteTagToDevice(int32_t tagIndex, uint32_t value) {
+TWriteResult WriteTagToDevice(int32_t tagIndex, uint64_t value) {
     TModBusObj* device = DeviceOf(tagIndex);
-    return device ? device->WriteRegisterValue(TagRegister[static_cast<std::size_t>(tagIndex)], static_cast<uint16_t>(value))
+    return device ? device->WriteRegisterValue(TagRegister[static_cast<std::size_t>(tagIndex)], value)
                   : TWriteResult::Failed;
 }
 

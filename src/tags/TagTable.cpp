@@ -1,5 +1,6 @@
 #include "tags/TagTable.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace tw {
@@ -35,7 +36,9 @@ void BuildTagTable(const TModBusObjList& devices) {
         for (std::size_t r = 0; r < device.Registers.size(); ++r) {
             const auto index = static_cast<uint32_t>(TagTable.size());
             TIOPointObj& point = device.Registers[r];
-            TagTable.push_back({FirstTagId + index, point.TagName.substr(0, MaxTagNameLength), VtUI2});
+            const TDataType type = point.ValueType();
+            TagTable.push_back({FirstTagId + index, point.TagName.substr(0, MaxTagNameLength), CanonicalVarType(type),
+                                type, !point.IsReadOnly()});
             NameIndex.emplace(TagTable.back().Name, index);  // keeps the first of equal names
             point.TagIndex = static_cast<int32_t>(index);
             TagDevice.push_back(d);
@@ -58,11 +61,35 @@ std::string TagNameById(uint32_t id) {
     return index < 0 ? std::string() : TagTable[static_cast<std::size_t>(index)].Name;
 }
 
-bool TagIsWritable(uint32_t) { return true; }
+uint32_t CanonicalVarType(TDataType type) {
+    static constexpr uint32_t kTypes[kDataTypeCount] = {VtUI2, VtI2, VtUI4, VtI4, VtR4, VtR8};
+    return kTypes[static_cast<int>(type)];
+}
+
+bool TagIsWritable(uint32_t id) {
+    const int64_t index = IndexOf(id);
+    return index >= 0 && TagTable[static_cast<std::size_t>(index)].Writable;
+}
 
 uint32_t TagCanonicalType(uint32_t id) {
     const int64_t index = IndexOf(id);
     return index < 0 ? VtUI2 : TagTable[static_cast<std::size_t>(index)].CanonicalType;
+}
+
+TDataType TagDataType(uint32_t id) {
+    const int64_t index = IndexOf(id);
+    return index < 0 ? TDataType::UInt16 : TagTable[static_cast<std::size_t>(index)].DataType;
+}
+
+int DeviceTagByName(const TModBusObj& device, int deviceIndex, const std::string& tagName) {
+    const std::size_t count = std::min(TagDevice.size(), TagRegister.size());
+    for (std::size_t tag = 0; tag < count; ++tag) {
+        if (TagDevice[tag] != deviceIndex) continue;
+        const int32_t reg = TagRegister[tag];
+        if (reg < 0 || static_cast<std::size_t>(reg) >= device.Registers.size()) continue;
+        if (device.Registers[static_cast<std::size_t>(reg)].TagName == tagName) return static_cast<int>(tag);
+    }
+    return -1;
 }
 
 }  // namespace tw

@@ -2,7 +2,8 @@
 #pragma once
 
 #include "acquisition/ModBusObjList.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
+#include "values/TypedValue.h"
 
 #include <cstdint>
 #include <string>
@@ -11,13 +12,20 @@
 namespace tw {
 
 constexpr uint32_t FirstTagId = 6000;  // identifier = FirstTagId + tag index; 0 means no tag
-constexpr uint32_t VtUI2 = 18;         // the canonical type of every tag
+// The VARIANT types of tag values, by number: the tag table needs no COM to name them.
+constexpr uint32_t VtI2 = 2, VtI4 = 3, VtR4 = 4, VtR8 = 5, VtUI2 = 18, VtUI4 = 19;
 constexpr std::size_t MaxTagNameLength = 64;
+
+// The canonical type of a value of this data type: UInt16 VT_UI2 (registers, coils and discrete
+// inputs alike), Int16 VT_I2, UInt32 VT_UI4, Int32 VT_I4, Float32 VT_R4, Float64 VT_R8.
+uint32_t CanonicalVarType(TDataType type);
 
 struct TTagEntry {
     uint32_t Id = 0;
     std::string Name;
     uint32_t CanonicalType = 0;
+    TDataType DataType = TDataType::UInt16;  // of the value its data point holds
+    bool Writable = false;                   // input registers and discrete inputs are not
 };
 
 // Tags in index order, followed by one blank entry that is not a tag.
@@ -33,9 +41,16 @@ int TagCount();
 // Identifier of the first tag with exactly this name (case-sensitive); 0 when none.
 uint32_t TagIdByName(const std::string& name);
 std::string TagNameById(uint32_t id);
+// False for input registers and discrete inputs, and for an identifier that names no tag.
 bool TagIsWritable(uint32_t id);
 // The tag's canonical type; VT_UI2 for an identifier that names no tag.
 uint32_t TagCanonicalType(uint32_t id);
+// The data type of the tag's data point; UInt16 for an identifier that names no tag.
+TDataType TagDataType(uint32_t id);
+// The first tag, in tag-index order, of the device at deviceIndex whose register, as the device
+// object has it now, carries this name; -1 when none. After a reload the tag arrays may name
+// registers the new device objects do not have: those are passed over.
+int DeviceTagByName(const TModBusObj& device, int deviceIndex, const std::string& tagName);
 // Empties the table, the arrays and the data points (a fresh process, for tests).
 void ResetTagTable();
 

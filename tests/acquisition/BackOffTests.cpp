@@ -117,6 +117,16 @@ TEST_F(BackOff, OnDemandAccessFailsAtOnceUntilTheDeviceIsBack) {
     const auto start = std::chrono::steady_clock::now();
     device.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+
+    // Polling on but the device stopped: no poll thread retries either, so the first on-demand
+    // access after the wait tries the device and ends the back-off.
+    peer.SetMode(TFakeDevice::Answering);
+    peer.SetRegister(1, 13);
+    EXPECT_EQ(device.ReadRegisterNow(0), 12) << "in the back-off, before the wait is over";
+    clock.Advance(2s);
+    EXPECT_EQ(device.ReadRegisterNow(0), 13);
+    EXPECT_FALSE(device.BackOff.Active());
+    EXPECT_EQ(device.WriteRegisterValue(1, 0), TWriteResult::Written);
 }
 
 // A device may close a connection that lay idle: the next exchange opens a new one at once, and

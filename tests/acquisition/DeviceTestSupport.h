@@ -4,7 +4,7 @@
 #include "FakeDevice.h"
 #include "acquisition/ModBusObj.h"
 #include "acquisition/PollingSwitch.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 
 namespace tw::test {
 
-inline uint16_t PointValue(int index) { return DataPoints[static_cast<std::size_t>(index)].Value(); }
+inline uint64_t PointValue(int index) { return DataPoints[static_cast<std::size_t>(index)].Value(); }
 
 // Short time-outs keep failure cases quick; the product's own are seconds.
 inline void UseShortTimeOuts(TModBusObj& device, uint32_t timeOutMs = 400) {
@@ -37,7 +37,7 @@ inline int AddPoint(TModBusObj& device, int registerNo, int registerType = 0) {
 }
 
 inline TPointSample Point(int index) { return DataPoints[static_cast<std::size_t>(index)].Sample(); }
-inline bool Holds(int index, uint16_t value, uint16_t quality) {
+inline bool Holds(int index, uint64_t value, uint16_t quality) {
     const TPointSample p = Point(index);
     return p.Value == value && p.Quality == quality;
 }

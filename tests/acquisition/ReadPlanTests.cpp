@@ -8,12 +8,14 @@
 namespace tw::test {
 namespace {
 
-// "R1+3[2@0 3@1 1@2]": registers from number 1, three values, register 2 takes value 0, ... Units
-// with many members show only their number, as "{126}".
+// "R1+3[2@0 3@1 1@2]": registers from number 1, three values, register 2 takes value 0, ... (R
+// holding registers, C coils, I input registers, D discrete inputs). Units with many members show
+// only their number, as "{126}".
 std::string Describe(const std::vector<TReadUnit>& plan) {
     std::ostringstream out;
     for (const TReadUnit& unit : plan) {
-        out << (out.tellp() > 0 ? " " : "") << (unit.Coil ? 'C' : 'R') << unit.Number << '+' << unit.Count;
+        const char table = unit.Function == 3 ? 'R' : unit.Function == 1 ? 'C' : unit.Function == 4 ? 'I' : 'D';
+        out << (out.tellp() > 0 ? " " : "") << table << unit.Number << '+' << unit.Count;
         if (unit.Members.size() > 4) {
             out << '{' << unit.Members.size() << '}';
             continue;
@@ -28,13 +30,16 @@ std::string Describe(const std::vector<TReadUnit>& plan) {
 
 struct TReg {
     int no;
-    bool coil;
+    int kind;  // 0 register, 1 coil, 2 input register, 3 discrete input
+    TDataType type = TDataType::UInt16;
+    bool unusable = false;
 };
-std::vector<TReg> Numbers(int first, int last, bool coil) {
+std::vector<TReg> Numbers(int first, int last, int kind) {
     std::vector<TReg> regs;
-    for (int n = first; n <= last; ++n) regs.push_back({n, coil});
+    for (int n = first; n <= last; ++n) regs.push_back({n, kind});
     return regs;
 }
+constexpr TDataType F32 = TDataType::Float32, F64 = TDataType::Float64;
 std::vector<TReg> operator+(std::vector<TReg> a, const std::vector<TReg>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -66,13 +71,24 @@ TEST(ReadPlan, RunsSplitAtGapsKindsAndSizeLimits) {
         {"addresses never wrap: number 0 is address 65535, after 65535",
          {{0, false}, {1, false}, {65535, false}}, true, "R1+1[1@0] R65535+2[2@0 0@1]"},
         {"no registers", {}, true, ""},
+        {"the four tables are read apart, each with its own function",
+         {{1, 0}, {1, 2}, {1, 3}, {2, 2}, {1, 1}}, true, "R1+1[0@0] C1+1[4@0] I1+2[1@0 3@1] D1+1[2@0]"},
+        {"a value of several registers is read whole, alone",
+         {{2, 0, F32}, {7, 2, F64}, {9, 1, F64}}, false, "R2+2[0@0] I7+4[1@0] C9+1[2@0]"},
+        {"a Float32 between 16-bit registers: one request, each its own offset",
+         {{4, 0}, {2, 0, F32}, {1, 0}}, true, "R1+4[2@0 1@1 0@3]"},
+        {"a value is never split at the size limit", Numbers(1, 124, 0) + std::vector<TReg>{{125, 0, F32}}, true,
+         "R1+124{124} R125+2[124@0]"},
+        {"a register that cannot be read is left out", {{1, 0}, {2, 0, F32, true}, {3, 0}}, true, "R1+1[0@0] R3+1[2@0]"},
     };
     for (const TRow& row : rows) {
         std::vector<TIOPointObj> registers;
         for (const TReg& r : row.regs) {
             registers.emplace_back();
             registers.back().RegisterNo = r.no;
-            registers.back().RegisterType = r.coil ? 1 : 0;
+            registers.back().RegisterType = r.kind;
+            registers.back().DataType = r.type;
+            registers.back().Unusable = r.unusable;
         }
         EXPECT_EQ(Describe(PlanReads(registers, row.blocks)), row.plan) << row.name;
     }

@@ -53,7 +53,8 @@ struct SimulateTest : DeviceTest {
     TFakeDevice peer;
     TModBusObjList devices;
     FakeSimulateDialog dialog;
-    std::vector<std::pair<int, uint16_t>> shownValues;
+    std::vector<std::string> warnings;
+    std::vector<std::pair<int, std::string>> shownValues;
 
     void SetUp() override {
         devices.Add().Description = "Other";  // the tested device sits at position 1
@@ -76,8 +77,16 @@ struct SimulateTest : DeviceTest {
         device.Registers[static_cast<std::size_t>(r)].TagName = tag;
     }
     TSimulateSelection Row(const std::string& tag, int row = 1) {
-        return {row, tag, "5", &devices[1], 1,
-                [this](int tagIndex, uint16_t value) { shownValues.emplace_back(tagIndex, value); }};
+        TSimulateSelection selection;
+        selection.Row = row;
+        selection.TagName = tag;
+        selection.TagValue = "5";
+        selection.Device = &devices[1];
+        selection.Tag = DeviceTagByName(devices[1], 1, tag);
+        if (selection.Tag >= 0) selection.Register = TagRegister[static_cast<std::size_t>(selection.Tag)];
+        selection.ShowTagValue = [this](int tagIndex, const std::string& value) { shownValues.emplace_back(tagIndex, value); };
+        selection.Warn = [this](const std::string& text) { warnings.push_back(text); };
+        return selection;
     }
     void Set(const std::string& tag, const std::string& value) {
         dialog.typed = value;
@@ -93,12 +102,12 @@ TEST_F(SimulateTest, OnlineDeviceIsWrittenAndTheDataPointStored) {
     EXPECT_EQ(dialog.opened[0], std::make_pair(std::string("Level"), std::string("5")));
     EXPECT_EQ(peer.Register(40), 123);
     EXPECT_EQ(PointValue(level), 123);
-    EXPECT_EQ(shownValues, (std::vector<std::pair<int, uint16_t>>{{level, 123}}));
+    EXPECT_EQ(shownValues, (std::vector<std::pair<int, std::string>>{{level, "123"}}));
 
     Set("Level", "-1");
     EXPECT_EQ(peer.Register(40), 0xFFFF);
     EXPECT_EQ(PointValue(level), 65535);
-    EXPECT_EQ(shownValues.back().second, 65535);
+    EXPECT_EQ(shownValues.back().second, "65535");
 
     Set("Valve", "-1");
     EXPECT_TRUE(peer.Coil(7));

@@ -110,6 +110,44 @@ TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
     page.btnEditDeviceClick();
     cfg.LoadSettings(true);
     EXPECT_FALSE(devices[0].BlockReads);
+
+    // Word order, function 16 writes and data types likewise: the earlier rows read as before, new
+    // ones round-trip through the dialogs, and the earlier version's register insert reads as UInt16.
+    EXPECT_EQ(devices[1].WordOrder, TWordOrder::HighFirst);
+    EXPECT_FALSE(devices[1].WriteMultiple);
+    Select("A new");
+    dialogs.device = {TDeviceFields{"A new", "10.0.0.4", "502", "1", false, false, 3, true}};
+    page.btnEditDeviceClick();
+    Select("A new");
+    dialogs.io = {TRegisterFields{"a level", "7", 2, "LEVEL", 4}};
+    page.bbnNewClick();
+    ASSERT_GT(db.access.InsertRecord(db.conn, "I_O_SETTING",
+                                     {"DEVICE_ID", "DESCRIPTION", "REGISTER_NO", "TAG_NAME", "REGISTER_TYPE"},
+                                     {std::to_string(page.SelectedDeviceId()), "b count", "9", "COUNT", "0"}, true),
+              0);
+    // Rows the dialog would refuse: a value that runs past the last register, a type no list has.
+    const std::string id = std::to_string(page.SelectedDeviceId());
+    ASSERT_NE(id, "0");
+    Exec("INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME, DATA_TYPE) VALUES (" +
+         id + ", 'c wide', 65534, 0, 'WIDE', 5), (" + id + ", 'd odd', 1, 0, 'ODD', 9)");
+    cfg.LoadSettings(true);
+    const TModBusObj& fresh = devices[0];
+    EXPECT_EQ(fresh.WordOrder, TWordOrder::LowFirstSwapped);
+    EXPECT_TRUE(fresh.WriteMultiple);
+    ASSERT_EQ(fresh.Registers.size(), 4u);
+    EXPECT_EQ(fresh.Registers[0].Kind(), rkInput);
+    EXPECT_EQ(fresh.Registers[0].DataType, TDataType::Float32);
+    EXPECT_FALSE(fresh.Registers[0].Unusable);
+    EXPECT_EQ(fresh.Registers[1].DataType, TDataType::UInt16);
+    EXPECT_FALSE(fresh.Registers[1].Unusable);
+    EXPECT_TRUE(fresh.Registers[2].Unusable);
+    EXPECT_TRUE(fresh.Registers[3].Unusable);
+    Select("A new");
+    page.sgdListSelectCell(1);
+    dialogs.io = {std::nullopt};
+    page.bbnEditClick();
+    EXPECT_EQ(dialogs.ioShown.back().DataType, 4);
+    EXPECT_EQ(dialogs.ioShown.back().RegisterType, 2);
 }
 
 TEST_F(LoadSettingsTest, DatabaseErrorEndsTheLoadAndKeepsTheDevicesLoadedSoFar) {

@@ -54,10 +54,10 @@ TEST_F(SettingsPageTest, ValuesFollowTheTagNameWhenRowsShiftBeforeARestart) {
     page.RefreshTagValues();
     EXPECT_EQ(pageView.rows[4][colTagValue], "7");
     pageView.active = false;  // only shown on the active Settings page
-    page.ShowTagValue(1, 9);
+    page.ShowTagValue(1, "9");
     pageView.active = true;
-    page.ShowTagValue(99, 9);
-    page.ShowTagValue(1, 9);  // tag 1 is "b speed"
+    page.ShowTagValue(99, "9");
+    page.ShowTagValue(1, "9");  // tag 1 is "b speed"
     EXPECT_EQ(Column(colTagValue), (Strings{"", "100", "9", "7"}));
 }
 
@@ -68,7 +68,7 @@ TEST_F(SettingsPageTest, ReloadLooksTheDisplayedDeviceUpAgainAndShowsNoValues) {
     // The re-created records have no tag: no value, and no data point is indexed with -1.
     EXPECT_EQ(Column(colTagValue), (Strings{"", "", ""}));
     EXPECT_EQ(pageView.rows, page.Grid());
-    page.ShowTagValue(0, 55);
+    page.ShowTagValue(0, "55");
     EXPECT_EQ(Column(colTagValue), (Strings{"", "", ""}));
 
     Exec("UPDATE DEVICE SET DISABLED = 1 WHERE ID = " + std::to_string(pump));
@@ -105,12 +105,29 @@ TEST_F(SettingsPageTest, RegisterDialogRefusesEmptyNonNumericAndDuplicateFields)
     page.btnDeleteDeviceClick();
     Select("Pump");
     general.shown.clear();
+    // A value of several registers needs its next ones: register 65536 (address 65535) is the last.
     dialogs.io = {TRegisterFields{"d", "abc", 0, "T"}, TRegisterFields{"", "1", 0, "T"},
                   TRegisterFields{"d", "1", 0, ""},    TRegisterFields{"d", "1", 0, "IDLE_X"},
-                  TRegisterFields{"d", "1", 0, "SPEED"}, TRegisterFields{"d", "1", 0, "speed"}};
+                  TRegisterFields{"d", "1", 0, "SPEED"}, TRegisterFields{"d", "65536", 0, "T", 2},
+                  TRegisterFields{"d", "0", 2, "T", 4},  TRegisterFields{"d", "65534", 0, "T", 5},
+                  TRegisterFields{"d", "1", 0, "T", 6},  TRegisterFields{"d", "1", 0, "speed"}};
     page.bbnNewClick();
     const std::string exists = "Tag Name already exists!\r\rPlease use a different OPC Tag Name.";
-    EXPECT_EQ(general.shown, (Strings{kEmpty, kEmpty, kEmpty, exists, exists, "New Register added!" + kRestart}));
+    auto tooHigh = [](const char* type, int count) {
+        return std::string("Register No. too high for the data type!\r\rA ") + type + " value takes " +
+               std::to_string(count) + " registers from its number on; the last register is 65536.";
+    };
+    EXPECT_EQ(general.shown, (Strings{kEmpty, kEmpty, kEmpty, exists, exists, tooHigh("UInt32", 2), tooHigh("Float32", 2),
+                                      tooHigh("Float64", 4), kEmpty, "New Register added!" + kRestart}));
+    // The last value that fits, and a coil, whose data type is dropped, at the last number.
+    general.shown.clear();
+    dialogs.io = {TRegisterFields{"e", "65535", 2, "T2", 3}};
+    page.bbnNewClick();
+    dialogs.io = {TRegisterFields{"f", "65536", 3, "T3", 5}};
+    page.bbnNewClick();
+    EXPECT_EQ(general.shown, (Strings{"New Register added!" + kRestart, "New Register added!" + kRestart}));
+    EXPECT_EQ(Count("SELECT * FROM I_O_SETTING WHERE TAG_NAME = 'T2' AND DATA_TYPE = 3 AND REGISTER_TYPE = 2"), 1);
+    EXPECT_EQ(Count("SELECT * FROM I_O_SETTING WHERE TAG_NAME = 'T3' AND DATA_TYPE = 0 AND REGISTER_TYPE = 3"), 1);
 
     // Editing a register without changing its tag name passes the check.
     general.shown.clear();

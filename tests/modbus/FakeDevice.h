@@ -1,5 +1,6 @@
-// A well-behaved Modbus TCP device (holding registers and coils) that can be told to fall silent, to
-// hang up on every request, or to refuse every request with an exception answer.
+// A well-behaved Modbus TCP device (holding registers, coils, input registers and discrete inputs) that
+// can be told to fall silent, to hang up on every request, or to refuse every request with an
+// exception answer.
 #pragma once
 
 #include "ScriptedServer.h"
@@ -19,6 +20,8 @@ public:
     uint16_t Register(uint16_t number) const;
     void SetCoil(uint16_t number, bool on);
     bool Coil(uint16_t number) const;
+    void SetInputRegister(uint16_t number, uint16_t value);
+    void SetDiscreteInput(uint16_t number, bool on);
     // A number the device does not have: a read that covers it is refused (illegal data address).
     void AddHole(uint16_t number);
     // A read of more values than this is answered with only this many (0: as many as asked).
@@ -37,6 +40,8 @@ private:
     mutable std::mutex Guard;
     std::map<uint16_t, uint16_t> Registers;  // by wire address
     std::map<uint16_t, bool> Coils;
+    std::map<uint16_t, uint16_t> InputRegisters;
+    std::map<uint16_t, bool> DiscreteInputs;
     std::set<uint16_t> Holes;  // by wire address
     std::atomic<uint16_t> LongestAnswer{0};
     std::atomic<TMode> Mode{Answering};

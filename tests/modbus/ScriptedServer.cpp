@@ -26,7 +26,13 @@ TBytes RegisterAnswer(uint8_t unit, const std::vector<uint16_t>& values) {
     return Frame(unit, 3, data);
 }
 
-TBytes EchoAnswer(const TRequest& request) { return TBytes(request.begin(), request.end()); }
+TBytes EchoAnswer(const TRequest& request) {
+    // Writes of one value echo the request; function 16 echoes its address and quantity.
+    TBytes echo(request.begin(), request.begin() + 12);
+    echo[4] = 0;
+    echo[5] = 6;
+    return echo;
+}
 
 TBytes Concat(TBytes first, const TBytes& second) {
     first.insert(first.end(), second.begin(), second.end());
@@ -154,9 +160,20 @@ void TScriptedServer::Serve(TTcpSocket connection) {
     try {
         for (;;) {
             TRequest request{};
-            for (std::size_t got = 0; got < request.size();) {
-                if (Stopping) return;
-                if (connection.WaitReadable(20)) got += connection.Receive(request.data() + got, request.size() - got);
+            auto receive = [&](uint8_t* into, std::size_t size) {
+                for (std::size_t got = 0; got < size;) {
+                    if (Stopping) return false;
+                    if (connection.WaitReadable(20)) got += connection.Receive(into + got, size - got);
+                }
+                return true;
+            };
+            if (!receive(request.data(), 12)) return;
+            // What the length field announces beyond the 12 bytes: kept as far as the array goes.
+            const std::size_t length = static_cast<std::size_t>(request[4] << 8 | request[5]);
+            for (std::size_t more = length > 6 ? length - 6 : 0, at = 12; more > 0; --more, ++at) {
+                uint8_t byte = 0;
+                if (!receive(&byte, 1)) return;
+                if (at < request.size()) request[at] = byte;
             }
             {
                 std::lock_guard<std::mutex> lock(Guard);

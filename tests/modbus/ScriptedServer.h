@@ -17,7 +17,9 @@
 
 namespace tw::test {
 
-using TRequest = std::array<uint8_t, 12>;
+// A request as received: 12 bytes, and for Write Multiple Registers (function 16) the byte count and
+// values after them, up to the size of the array; the rest stays zero.
+using TRequest = std::array<uint8_t, 32>;
 using TBytes = std::vector<uint8_t>;
 
 struct TReplyStep {

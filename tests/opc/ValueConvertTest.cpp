@@ -1,8 +1,10 @@
 #include "opc/ValueConvert.h"
+#include "opc/OpcError.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
+#include <cmath>
 #include <tuple>
 
 namespace tw::opc {
@@ -102,6 +104,89 @@ TEST(LocalDateTime, ZeroIsTheAutomationEpochAndNegativeDaysKeepTheTimeOfDay) {
     EXPECT_EQ(Ticks(LocalDateTimeToFileTime(0.0)), Ticks(utc));
     // -1.25: 29 December 1899, 06:00.
     EXPECT_EQ(Ticks(LocalDateTimeToFileTime(0.0)) - Ticks(LocalDateTimeToFileTime(-1.25)), 18LL * 3600 * 10000000);
+}
+
+// Typed register values as clients read them in their canonical or another type, and as clients write
+// them: conversions as VariantChangeType makes them, out of range a BAD read or OPC_E_RANGE.
+TEST(TypedValues, ReadInTheRequestedTypeAndWrittenWithinRange) {
+    using T = TDataType;
+    struct TRead {
+        T type;
+        double value;
+        VARTYPE requested;
+        HRESULT error;
+        WORD quality;
+        double seen;  // as a VT_R8
+    };
+    const TRead reads[] = {
+        {T::Int16, -2, VT_I2, S_OK, 0xC0, -2},
+        {T::Int16, -2, VT_UI2, DISP_E_OVERFLOW, 0, 0},
+        {T::UInt32, 3000000000.0, VT_I4, DISP_E_OVERFLOW, 0, 0},
+        {T::UInt32, 3000000000.0, VT_R8, S_OK, 0xC0, 3000000000.0},
+        {T::Float32, 1e6, VT_I2, DISP_E_OVERFLOW, 0, 0},
+        {T::Float32, 2.5, VT_I4, S_OK, 0xC0, 2},  // half to even
+        {T::Float32, std::nan(""), VT_I4, DISP_E_OVERFLOW, 0, 0},
+        {T::Float64, 1e300, VT_R4, DISP_E_OVERFLOW, 0, 0},
+        {T::Float64, -1.5, VT_R4, S_OK, 0xC0, -1.5},
+        {T::Int32, -7, VT_BSTR, S_OK, 0xC0, -7},
+    };
+    for (const TRead& r : reads) {
+        const VARIANT canonical = CanonicalVariant(*ValueFromDouble(r.value, r.type), r.type);
+        WORD quality = 0xC0;
+        HRESULT error = E_FAIL;
+        VARIANT out;
+        VariantInit(&out);
+        ConvertVariant(canonical, r.requested, quality, out, error);
+        EXPECT_EQ(error, r.error) << r.value << " as " << r.requested;
+        EXPECT_EQ(quality, r.quality) << r.value << " as " << r.requested;
+        if (SUCCEEDED(error)) {
+            EXPECT_EQ(out.vt, r.requested);
+            VARIANT d;
+            VariantInit(&d);
+            ASSERT_EQ(VariantChangeType(&d, &out, 0, VT_R8), S_OK);
+            EXPECT_EQ(d.dblVal, r.seen);
+        }
+        VariantClear(&out);
+    }
+    EXPECT_EQ(CanonicalVariant(Float32Bits(1.5f), T::Float32).vt, VT_R4);
+    EXPECT_EQ(CanonicalVariant(static_cast<TValueBits>(-2), T::Int16).iVal, -2);
+
+    struct TWrite {
+        T type;
+        VARIANT value;
+        HRESULT result;
+        double held;
+    };
+    auto r8 = [](double d) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_R8;
+        v.dblVal = d;
+        return v;
+    };
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocString(L"pump");
+    VARIANT big;
+    VariantInit(&big);
+    big.vt = VT_I8;
+    big.llVal = 1LL << 40;
+    const TWrite writes[] = {
+        {T::Int16, r8(-32768.4), S_OK, -32768},   {T::Int16, r8(32767.5), OPC_E_RANGE, 0},
+        {T::UInt32, r8(-1), OPC_E_RANGE, 0},      {T::UInt32, r8(4294967295.0), S_OK, 4294967295.0},
+        {T::Int32, r8(2.5), S_OK, 2},             {T::Int32, r8(std::nan("")), OPC_E_BADTYPE, 0},
+        {T::Int32, big, OPC_E_RANGE, 0},          {T::Float32, r8(3.5e38), OPC_E_RANGE, 0},
+        {T::Float32, r8(0.1), S_OK, 0.1f},        {T::Float64, text, OPC_E_BADTYPE, 0},
+    };
+    for (const TWrite& w : writes) {
+        TValueBits bits = 0;
+        EXPECT_EQ(WrittenValue(w.value, w.type, bits), w.result) << kDataTypeNames[static_cast<int>(w.type)];
+        if (w.result == S_OK) {
+            EXPECT_EQ(AsDouble(bits, w.type), w.held);
+        }
+    }
+    VariantClear(&text);
 }
 
 }  // namespace

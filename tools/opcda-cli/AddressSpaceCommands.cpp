@@ -15,15 +15,7 @@ std::string Option(const TCommand& c, const char* key, const char* dflt) {
     return it == c.options.end() ? std::string(dflt) : it->second;
 }
 
-std::string ValueText(const VARIANT& v) {
-    VARIANT text;
-    VariantInit(&text);
-    std::string out;
-    if (V_VT(&v) == VT_EMPTY) return "";
-    if (SUCCEEDED(VariantChangeTypeEx(&text, const_cast<VARIANT*>(&v), 0x409, 0, VT_BSTR))) out = Narrow(V_BSTR(&text));
-    VariantClear(&text);
-    return out;
-}
+std::string ValueText(const VARIANT& v) { return VariantText(v, 0x409); }
 
 template <class Itf>
 Itf* Query(IOPCServer* server, REFIID iid, TResult& r) {

@@ -26,13 +26,9 @@ using opc::Widen;
 
 // The value as text (in the user's locale) with its variant type.
 std::string ValueText(const VARIANT& value) {
-    VARIANT text;
-    VariantInit(&text);
-    std::string out = "(none)";
-    if (value.vt != VT_EMPTY && SUCCEEDED(VariantChangeTypeEx(&text, const_cast<VARIANT*>(&value), 0x400, 0, VT_BSTR)))
-        out = Narrow(text.bstrVal);
-    VariantClear(&text);
-    return out + " vt=" + std::to_string(value.vt);
+    const std::string text = value.vt == VT_EMPTY ? "" : VariantText(value, 0x400);
+    return (value.vt == VT_EMPTY || (text.empty() && value.vt != VT_BSTR) ? "(none)" : text) + " vt=" +
+           std::to_string(value.vt);
 }
 
 // A whole number goes out as VT_I4 (out of the 32-bit range too, so the server can refuse it);

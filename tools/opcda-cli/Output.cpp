@@ -3,7 +3,11 @@
 #include <cstdio>
 #include <sstream>
 
-#include "tags/Quality.h"
+#include <oleauto.h>
+
+#include "opc/ComText.h"
+#include "values/Quality.h"
+#include "values/TypedValue.h"
 
 namespace tw::opcda_cli {
 
@@ -85,6 +89,18 @@ std::string FormatJson(const std::string& server, bool ok, const std::string& er
     }
     out << "]}\n";
     return out.str();
+}
+
+std::string VariantText(const VARIANT& value, LCID locale) {
+    if (value.vt == VT_R4) return ShortestText(value.fltVal);
+    if (value.vt == VT_R8) return ShortestText(value.dblVal);
+    VARIANT text;
+    VariantInit(&text);
+    std::string out;
+    if (value.vt != VT_EMPTY && SUCCEEDED(VariantChangeTypeEx(&text, const_cast<VARIANT*>(&value), locale, 0, VT_BSTR)))
+        out = opc::Narrow(text.bstrVal);
+    VariantClear(&text);
+    return out;
 }
 
 }  // namespace tw::opcda_cli

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <oaidl.h>
 
 #include <string>
 #include <utility>
@@ -25,6 +26,9 @@ std::string QualityText(WORD quality);
 // "yyyy-mm-ddThh:mm:ss.mmmZ", or empty for a time that cannot be converted.
 std::string UtcText(const FILETIME& ft);
 std::string JsonEscape(const std::string& text);
+// A value as text in the given locale; floats with the fewest digits that read back as the same value,
+// whatever the locale ("123.456"). Empty for VT_EMPTY or a value that has no text.
+std::string VariantText(const VARIANT& value, LCID locale);
 
 // Human-readable lines, or the JSON document {"server":..., "ok":..., "results":[...]}.
 std::string FormatText(const std::vector<TResult>& results);

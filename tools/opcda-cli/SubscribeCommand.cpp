@@ -8,7 +8,7 @@
 
 #include "opc/ComText.h"
 #include "opc/DataChangeSink.h"
-#include "tags/Quality.h"
+#include "values/Quality.h"
 
 namespace tw::opcda_cli {
 namespace {
@@ -43,13 +43,7 @@ private:
         ++updates;
         // Client handles are 1-based positions in the item list.
         const std::string name = client >= 1 && client <= names_.size() ? names_[client - 1] : std::to_string(client);
-        VARIANT text;
-        VariantInit(&text);
-        std::string shown;
-        if (value.vt != VT_EMPTY && SUCCEEDED(VariantChangeTypeEx(&text, const_cast<VARIANT*>(&value), 0x409, 0,
-                                                                  VT_BSTR)))
-            shown = Narrow(text.bstrVal);
-        VariantClear(&text);
+        const std::string shown = VariantText(value, 0x409);
         if (json_) {
             std::printf("{\"event\":\"dataChange\",\"transid\":%lu,\"item\":\"%s\",\"value\":\"%s\",\"vt\":%u,"
                         "\"quality\":%u,\"qualityName\":\"%s\",\"time\":\"%s\",\"error\":\"%s\"}\n",

@@ -29,11 +29,12 @@ bool ClipboardAscii(HWND owner, std::string& text) {
     return ok;
 }
 
-// The field as the filter sees it, with its selection.
-TfrmSimulate FieldOf(HWND edit, DWORD& start, DWORD& end) {
+// The field as the filter sees it, with its selection and the data type it takes.
+TfrmSimulate FieldOf(HWND edit, DWORD& start, DWORD& end, DWORD_PTR type) {
     SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
     TfrmSimulate field;
     field.edtValue = WindowTextA(edit);
+    field.DataType = static_cast<TDataType>(type);
     return field;
 }
 }  // namespace
@@ -60,7 +61,7 @@ void TSimulateDialog::Init(HWND dialog) {
     SetWindowTextA(tag, form_->lblOPCTag.c_str());
     HWND value = GetDlgItem(dialog, IDC_EDTVALUE);
     SetWindowTextA(value, form_->edtValue.c_str());
-    SetWindowSubclass(value, ValueProc, kValueFilterId, 0);
+    SetWindowSubclass(value, ValueProc, kValueFilterId, static_cast<DWORD_PTR>(form_->DataType));
     CenterOnOwner(dialog);
 }
 
@@ -83,18 +84,18 @@ INT_PTR CALLBACK TSimulateDialog::Proc(HWND dialog, UINT msg, WPARAM wp, LPARAM 
 }
 
 // edtValueKeyPress, and the same rule for a paste, which arrives without a key.
-LRESULT CALLBACK TSimulateDialog::ValueProc(HWND edit, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK TSimulateDialog::ValueProc(HWND edit, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR type) {
     DWORD start = 0, end = 0;
     if (msg == WM_CHAR) {
-        const TfrmSimulate field = FieldOf(edit, start, end);
+        const TfrmSimulate field = FieldOf(edit, start, end, type);
         if (wp > 0x7f || !field.edtValueKeyPress(static_cast<char>(wp), start, end)) {
             MessageBeep(MB_OK);
             return 0;
         }
     } else if (msg == WM_PASTE) {
-        const TfrmSimulate field = FieldOf(edit, start, end);
+        const TfrmSimulate field = FieldOf(edit, start, end, type);
         std::string text;
-        if (!ClipboardAscii(edit, text) || !TfrmSimulate::AcceptsEdit(field.edtValue, start, end, text)) {
+        if (!ClipboardAscii(edit, text) || !TfrmSimulate::AcceptsEdit(field.edtValue, start, end, text, field.DataType)) {
             MessageBeep(MB_OK);
             return 0;
         }

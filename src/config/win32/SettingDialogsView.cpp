@@ -7,6 +7,7 @@
 
 #include "config/DeviceSetting.h"
 #include "config/IOSetting.h"
+#include "values/TypedValue.h"
 #include "resource.h"
 #include "ui/win32/DialogText.h"
 
@@ -34,6 +35,23 @@ std::string Address(HWND dlg) {
     return text;
 }
 
+// A drop-down list of texts with the entry at position selected chosen (the first when out of range).
+template <std::size_t N>
+void FillList(HWND dlg, int id, const char* const (&texts)[N], int selected) {
+    for (const char* text : texts) SendDlgItemMessageA(dlg, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    SendDlgItemMessageW(dlg, id, CB_SETCURSEL, selected >= 0 && selected < static_cast<int>(N) ? selected : 0, 0);
+}
+
+int ListPosition(HWND dlg, int id) {
+    const LRESULT position = SendDlgItemMessageW(dlg, id, CB_GETCURSEL, 0, 0);
+    return position == CB_ERR ? 0 : static_cast<int>(position);
+}
+
+// Coils and discrete inputs take no data type: the list is off for them.
+void ShowDataTypeFor(HWND dlg) {
+    EnableWindow(GetDlgItem(dlg, IDC_IO_DATATYPE), !RegisterTypeIsBit(ListPosition(dlg, IDC_IO_TYPE)));
+}
+
 void FillDevice(HWND dlg, const TfrmDeviceSetting& logic) {
     const TDeviceFields& f = logic.Fields;
     SetDlgItemTextA(dlg, IDC_DS_DESCRIPTION, f.Description.c_str());
@@ -42,6 +60,8 @@ void FillDevice(HWND dlg, const TfrmDeviceSetting& logic) {
     SetDlgItemTextA(dlg, IDC_DS_UNITID, f.UnitId.c_str());
     CheckDlgButton(dlg, IDC_DS_DISABLED, f.Disabled ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dlg, IDC_DS_BLOCKREADS, f.BlockReads ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dlg, IDC_DS_WRITEMULTIPLE, f.WriteMultiple ? BST_CHECKED : BST_UNCHECKED);
+    FillList(dlg, IDC_DS_WORDORDER, kWordOrderNames, f.WordOrder);
 }
 
 void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
@@ -52,24 +72,27 @@ void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
     f.UnitId = ItemTextA(dlg, IDC_DS_UNITID);
     f.Disabled = IsDlgButtonChecked(dlg, IDC_DS_DISABLED) == BST_CHECKED;
     f.BlockReads = IsDlgButtonChecked(dlg, IDC_DS_BLOCKREADS) == BST_CHECKED;
+    f.WriteMultiple = IsDlgButtonChecked(dlg, IDC_DS_WRITEMULTIPLE) == BST_CHECKED;
+    f.WordOrder = ListPosition(dlg, IDC_DS_WORDORDER);
 }
 
 void FillRegister(HWND dlg, const TfrmIOSetting& logic) {
     const TRegisterFields& f = logic.Fields;
     SetDlgItemTextA(dlg, IDC_IO_DESCRIPTION, f.Description.c_str());
     SetDlgItemTextA(dlg, IDC_IO_REGISTERNO, f.RegisterNo.c_str());
-    for (const char* type : kRegisterTypes)
-        SendDlgItemMessageA(dlg, IDC_IO_TYPE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(type));
-    SendDlgItemMessageW(dlg, IDC_IO_TYPE, CB_SETCURSEL, f.RegisterType == 1 ? 1 : 0, 0);
+    FillList(dlg, IDC_IO_TYPE, kRegisterTypes, f.RegisterType);
+    FillList(dlg, IDC_IO_DATATYPE, kDataTypeNames, f.DataType);
     SetDlgItemTextA(dlg, IDC_IO_TAGNAME, f.TagName.c_str());
+    ShowDataTypeFor(dlg);
 }
 
 void ReadRegister(HWND dlg, TfrmIOSetting& logic) {
     TRegisterFields& f = logic.Fields;
     f.Description = ItemTextA(dlg, IDC_IO_DESCRIPTION);
     f.RegisterNo = ItemTextA(dlg, IDC_IO_REGISTERNO);
-    f.RegisterType = SendDlgItemMessageW(dlg, IDC_IO_TYPE, CB_GETCURSEL, 0, 0) == 1 ? 1 : 0;
+    f.RegisterType = ListPosition(dlg, IDC_IO_TYPE);
     f.TagName = ItemTextA(dlg, IDC_IO_TAGNAME);
+    f.DataType = ListPosition(dlg, IDC_IO_DATATYPE);
 }
 
 // Both dialogs: filled from the logic's fields; OK copies the controls back and closes only when the
@@ -83,6 +106,10 @@ INT_PTR CALLBACK SettingProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     }
     if (msg != WM_COMMAND) return FALSE;
     auto* logic = reinterpret_cast<Logic*>(GetWindowLongPtrW(dlg, DWLP_USER));
+    if (LOWORD(wp) == IDC_IO_TYPE && HIWORD(wp) == CBN_SELCHANGE) {
+        ShowDataTypeFor(dlg);
+        return TRUE;
+    }
     switch (LOWORD(wp)) {
     case IDOK:
         Read(dlg, *logic);

@@ -4,7 +4,7 @@
 
 #include "OPCCOMN.h"
 #include "opc/groups/ItemsUnit.h"
-#include "tags/Quality.h"
+#include "values/Quality.h"
 
 namespace tw::opc {
 
@@ -84,7 +84,7 @@ TCallbackArrays& TDelivery::Arrays() {
         Items.clientHandles[i] = u.ClientHandle;
         Items.timestamps[i] = u.Stamp;
         Items.qualities[i] = u.Quality;
-        ReportedValue(u.Value, u.Requested, u.Canonical, Items.qualities[i], Items.values[i], Items.errors[i]);
+        ReportedValue(u.Value, u.DataType, u.Requested, u.Canonical, Items.qualities[i], Items.values[i], Items.errors[i]);
     }
     return Items;
 }

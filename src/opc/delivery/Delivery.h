@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "OPCDA.h"
+#include "values/TypedValue.h"
 
 namespace tw::opc {
 
@@ -46,10 +47,11 @@ struct TItemUpdate {
     OPCHANDLE ServerHandle;  // by which a later data change folds into this one
     OPCHANDLE ClientHandle;
     FILETIME Stamp;
-    uint16_t Value;
+    uint64_t Value;  // in the bits of DataType
     WORD Quality;
     VARTYPE Requested;
     VARTYPE Canonical;
+    TDataType DataType;
 };
 
 enum class TDeliveryKind : uint8_t {

@@ -18,7 +18,7 @@
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "opc/server/ServIMPL.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 namespace tw::opc {
 namespace {
@@ -70,9 +70,11 @@ void TOPCGroup::Pass(double now) {
     elapsed_ = 0;
 }
 
-void TOPCGroup::Refreshed(TOPCItem& item, bool due) {
-    item.Refresh();
+uint32_t TOPCGroup::Refreshed(TOPCItem& item, bool due) {
+    uint32_t version = 0;
+    item.Refresh(version);
     if (due && item.TakeChanged()) changed_.push_back(TAsyncEntry{item.Position, item.ServerHandle});
+    return version;
 }
 
 void TOPCGroup::WalkAll(bool due) {
@@ -80,9 +82,8 @@ void TOPCGroup::WalkAll(bool due) {
     watched_.reserve(items_.Count());
     for (const auto& item : items_) {
         if (!item->Active) continue;
-        Refreshed(*item, due);
-        watched_.push_back(TWatchedItem{item->DataPointIndex, item->Position, TRealDataPoint::Pack(item->Value, item->Quality),
-                                        item->PendingChange != FALSE});
+        const uint32_t version = Refreshed(*item, due);
+        watched_.push_back(TWatchedItem{item->DataPointIndex, item->Position, version, item->PendingChange != FALSE});
     }
     watchValid_ = true;
 }
@@ -90,15 +91,14 @@ void TOPCGroup::WalkAll(bool due) {
 void TOPCGroup::WalkWatched(bool due) {
     const std::size_t points = DataPoints.size();
     for (TWatchedItem& w : watched_) {
-        // A data point outside the table leaves the item as it is, as Refresh does. Value and quality
-        // are compared as the one word they are stored in.
-        const uint32_t word = w.point >= 0 && static_cast<std::size_t>(w.point) < points
-                                  ? DataPoints[static_cast<std::size_t>(w.point)].Load()
-                                  : w.seen;
-        if (word == w.seen && !w.pending) continue;
+        // A data point outside the table leaves the item as it is, as Refresh does. A point whose
+        // version has not moved holds the value and quality the item took.
+        const uint32_t version = w.point >= 0 && static_cast<std::size_t>(w.point) < points
+                                     ? DataPoints[static_cast<std::size_t>(w.point)].Version()
+                                     : w.seen;
+        if (version == w.seen && !w.pending) continue;
         TOPCItem& item = items_[w.position];
-        Refreshed(item, due);
-        w.seen = TRealDataPoint::Pack(item.Value, item.Quality);
+        w.seen = Refreshed(item, due);
         w.pending = item.PendingChange != FALSE;
     }
 }
@@ -226,7 +226,7 @@ std::unique_ptr<TDelivery> TOPCGroup::ExecuteDataChange(const FILETIME& stamp) {
         const TOPCItem* item = ItemFor(entry);
         if (!item) continue;
         d->Updates.push_back(TItemUpdate{item->ServerHandle, item->ClientHandle, stamp, item->Value, item->Quality,
-                                         item->RequestedType, item->CanonicalType});
+                                         item->RequestedType, item->CanonicalType, item->DataType});
     }
     if (d->Updates.empty()) return nullptr;
     return d;

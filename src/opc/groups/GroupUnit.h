@@ -138,8 +138,8 @@ private:
 
     // The pass (GroupPulse.cpp).
     void Pass(double now);
-    // Refreshes the item and, when due, collects its pending change.
-    void Refreshed(TOPCItem& item, bool due);
+    // Refreshes the item and, when due, collects its pending change; the version of the point taken.
+    uint32_t Refreshed(TOPCItem& item, bool due);
     // Every active item, which also rebuilds the watch list; or only the watched items whose data
     // point moved or that hold a pending change.
     void WalkAll(bool due);
@@ -189,7 +189,7 @@ private:
     struct TWatchedItem {
         int32_t point;
         uint32_t position;
-        uint32_t seen;  // the data point's value and quality as last taken
+        uint32_t seen;  // the version of the data point's value and quality as last taken
         bool pending;
     };
     std::vector<TWatchedItem> watched_;

@@ -7,7 +7,7 @@
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "opc/groups/ItemAttributesOPC.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 #include "tags/DeviceAccess.h"
 
 namespace tw::opc {
@@ -37,12 +37,19 @@ void TOPCItem::Take(const TPointSample& now) {
     if (now.Quality != Quality) Quality = now.Quality;
 }
 
-void TOPCItem::TakePoint() {
-    if (const TRealDataPoint* point = PointOf(DataPointIndex)) Take(point->Sample());
+uint32_t TOPCItem::TakePoint() {
+    uint32_t version = 0;
+    if (const TRealDataPoint* point = PointOf(DataPointIndex)) Take(point->Sample(version));
+    return version;
 }
 
 bool TOPCItem::Refresh() {
     TakePoint();
+    return NoteChange();
+}
+
+bool TOPCItem::Refresh(uint32_t& version) {
+    version = TakePoint();
     return NoteChange();
 }
 
@@ -62,13 +69,17 @@ bool TOPCItem::TakeChanged() {
     return true;
 }
 
-void ReportedValue(uint16_t cached, VARTYPE requested, VARTYPE canonical, WORD& quality, VARIANT& value,
-                   HRESULT& error) {
+void ReportedValue(uint64_t cached, TDataType type, VARTYPE requested, VARTYPE canonical, WORD& quality,
+                   VARIANT& value, HRESULT& error) {
     error = S_OK;
     VARIANT native;
-    VariantInit(&native);
-    native.vt = VT_I4;
-    native.lVal = static_cast<LONG>(cached);
+    if (type == TDataType::UInt16) {
+        VariantInit(&native);
+        native.vt = VT_I4;
+        native.lVal = static_cast<LONG>(cached & 0xFFFF);
+    } else {
+        native = CanonicalVariant(cached, type);
+    }
     VariantClear(&value);
     if (requested == canonical) {
         value = native;
@@ -80,7 +91,7 @@ void ReportedValue(uint16_t cached, VARTYPE requested, VARTYPE canonical, WORD& 
 
 void TOPCItem::GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& error) {
     quality = source == OPC_DS_CACHE && !Active ? kQualityOutOfService : Quality;
-    ReportedValue(Value, RequestedType, CanonicalType, quality, value, error);
+    ReportedValue(Value, DataType, RequestedType, CanonicalType, quality, value, error);
 }
 
 void TOPCItem::ReadState(DWORD source, double lastUpdateTime, const TPointSample& sample, OPCITEMSTATE& state,
@@ -108,17 +119,25 @@ HRESULT TOPCItem::StoreValue(const VARIANT& value) const {
     // the client from inside the write (which may then remove this very item), an object whose
     // value is itself again never converts at all, and under Wine converting a record leaks a copy.
     if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN || value.vt == VT_RECORD) return OPC_E_BADTYPE;
-    // Compared as a number, so a text holding a decimal number counts as that number.
-    VARIANT number;
-    VariantInit(&number);
-    if (FAILED(VariantChangeTypeEx(&number, const_cast<VARIANT*>(&value), kUserDefaultLocale, 0, VT_R8)) ||
-        std::isnan(number.dblVal))
-        return OPC_E_BADTYPE;
-    if (number.dblVal < 0.0 || number.dblVal > 65535.0) return DISP_E_OVERFLOW;
-    VARIANT integer;
-    VariantInit(&integer);
-    if (FAILED(VariantChangeTypeEx(&integer, &number, kUserDefaultLocale, 0, VT_I4))) return OPC_E_BADTYPE;
-    const TWriteResult written = WriteTagToDevice(DataPointIndex, static_cast<uint32_t>(integer.lVal & 0xFFFF));
+    uint64_t bits = 0;
+    if (DataType == TDataType::UInt16) {
+        // A 16-bit register keeps the checks clients have always had.
+        // Compared as a number, so a text holding a decimal number counts as that number.
+        VARIANT number;
+        VariantInit(&number);
+        if (FAILED(VariantChangeTypeEx(&number, const_cast<VARIANT*>(&value), kUserDefaultLocale, 0, VT_R8)) ||
+            std::isnan(number.dblVal))
+            return OPC_E_BADTYPE;
+        if (number.dblVal < 0.0 || number.dblVal > 65535.0) return DISP_E_OVERFLOW;
+        VARIANT integer;
+        VariantInit(&integer);
+        if (FAILED(VariantChangeTypeEx(&integer, &number, kUserDefaultLocale, 0, VT_I4))) return OPC_E_BADTYPE;
+        bits = static_cast<uint64_t>(integer.lVal & 0xFFFF);
+    } else {
+        const HRESULT checked = WrittenValue(value, DataType, bits);
+        if (FAILED(checked)) return checked;
+    }
+    const TWriteResult written = WriteTagToDevice(DataPointIndex, bits);
     return written == TWriteResult::Written || written == TWriteResult::Simulated ? S_OK : E_FAIL;
 }
 

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "OPCDA.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
+#include "values/TypedValue.h"
 
 namespace tw::opc {
 
@@ -22,11 +23,12 @@ constexpr WORD kQualityForceReport = 0x40;
 // Item server handles: the first one issued in the process is 2; shared by every group.
 OPCHANDLE NextItemHandle();
 
-// What reads and callbacks report of a cached value: VT_I4 when the client asked for the canonical
-// type, else the value converted to the requested type (quality 0 after an overflow, no value after
-// a failure). value must be initialised; what it held is released. Any thread.
-void ReportedValue(uint16_t cached, VARTYPE requested, VARTYPE canonical, WORD& quality, VARIANT& value,
-                   HRESULT& error);
+// What reads and callbacks report of a cached value of a data type: the canonical value when the
+// client asked for the canonical type (a UInt16's as VT_I4, as clients have always had it), else the
+// value converted to the requested type (quality 0 after an overflow, no value after a failure).
+// value must be initialised; what it held is released. Any thread.
+void ReportedValue(uint64_t cached, TDataType type, VARTYPE requested, VARTYPE canonical, WORD& quality,
+                   VARIANT& value, HRESULT& error);
 
 class TOPCItem {
 public:
@@ -42,8 +44,8 @@ public:
     WORD LastSeenQuality = kQualityNeverSeen;
     BOOL Active = FALSE;
     BOOL PendingChange = FALSE;
-    uint16_t Value = 0;
-    uint16_t LastSeenValue = 0;
+    uint64_t Value = 0;  // in the bits of DataType
+    uint64_t LastSeenValue = 0;
     int32_t DataPointIndex = 0;
     OPCHANDLE ServerHandle = 0;
     // Position in the group's item list, kept current by the list.
@@ -52,14 +54,18 @@ public:
     BOOL Writable = TRUE;
     VARTYPE RequestedType = VT_UI2;
     VARTYPE CanonicalType = VT_UI2;
+    TDataType DataType = TDataType::UInt16;
     std::string ItemID;
 
     void SetActive(BOOL flag);
     void SetRequestedType(VARTYPE vt);
-    // Takes the data point's value and quality, as one.
-    void TakePoint();
+    // Takes the data point's value and quality, as one; the point's version they belong to (0 when
+    // the index names no point).
+    uint32_t TakePoint();
     // TakePoint and NoteChange.
     bool Refresh();
+    // Refresh, answering the version of the point taken.
+    bool Refresh(uint32_t& version);
     bool TakeChanged();
     // value must be initialised; what it held is released.
     void GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& error);
@@ -70,9 +76,10 @@ public:
     virtual void ReadForCallback(OPCHANDLE& clientHandle, VARIANT& value, bool updateLastSeen, HRESULT& error,
                                  WORD& quality);
     // Range-checks value and writes it to the tag's device, whose data point takes it when the device
-    // (or simulation) did: S_OK, DISP_E_OVERFLOW (below 0 or above 65535), OPC_E_BADTYPE (no number,
-    // objects and records among them; nothing is written), or E_FAIL (the device did not take it: no
-    // answer, or an exception answer).
+    // (or simulation) did: S_OK; for a UInt16 DISP_E_OVERFLOW (below 0 or above 65535), for the other
+    // data types OPC_E_RANGE (outside the type's range); OPC_E_BADTYPE (no number, objects and records
+    // among them; nothing is written); or E_FAIL (the device did not take it: no answer, or an
+    // exception answer).
     HRESULT StoreValue(const VARIANT& value) const;
     void FillAttributes(TOPCItemAttributes& record) const;
     // Copy for a cloned group: same settings, handles and cached values, but nothing pending and

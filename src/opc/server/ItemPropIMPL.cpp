@@ -8,7 +8,7 @@
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "opc/groups/TaskArray.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 #include "tags/TagTable.h"
 
 namespace tw::opc {
@@ -61,7 +61,7 @@ bool PropertyValue(uint32_t tagId, DWORD id, VARIANT& v) {
             V_VT(&v) = VT_I2;
             V_I2(&v) = static_cast<SHORT>(canonical);
             return true;
-        case 2: return TagValueVariant(tagId, canonical, v);
+        case 2: return TagValueVariant(tagId, v);
         case 3:
             V_VT(&v) = VT_I2;
             V_I2(&v) = TagQuality(tagId);
@@ -79,30 +79,20 @@ bool PropertyValue(uint32_t tagId, DWORD id, VARIANT& v) {
             V_R4(&v) = kServerScanRate;
             return true;
         default:
-            // Another tag's value, shaped by the canonical type of the tag asked about.
-            if (id >= kFirstValuePropertyId && id <= kLastValuePropertyId) return TagValueVariant(id, canonical, v);
+            // Another tag's value, by its id.
+            if (id >= kFirstValuePropertyId && id <= kLastValuePropertyId) return TagValueVariant(id, v);
             return false;
     }
 }
 
 }  // namespace
 
-bool TagValueVariant(uint32_t valueTagId, uint32_t canonicalType, VARIANT& value) {
+bool TagValueVariant(uint32_t valueTagId, VARIANT& value) {
     const uint32_t index = valueTagId - FirstTagId;
     // An id that names no tag (ids below the first wrap far out of range), or data points already
     // released at close, give nothing.
     if (index >= static_cast<uint32_t>(TagCount()) || index >= DataPoints.size()) return false;
-    const TRealDataPoint& point = DataPoints[index];
-    if (canonicalType == VT_BSTR) {
-        V_VT(&value) = VT_BSTR;
-        V_BSTR(&value) = SysAllocString(Widen(point.TextValue).c_str());
-    } else if (canonicalType == VT_BOOL) {
-        V_VT(&value) = VT_BOOL;
-        V_BOOL(&value) = point.BoolValue ? VARIANT_TRUE : VARIANT_FALSE;
-    } else {
-        V_VT(&value) = VT_UI2;
-        V_UI2(&value) = point.Value();
-    }
+    value = CanonicalVariant(DataPoints[index].Value(), TagDataType(valueTagId));
     return true;
 }
 

@@ -27,7 +27,7 @@ public:
                                             LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override;
 };
 
-// The current value of tag valueTagId shaped by canonicalType; false when the tag has no data point.
-bool TagValueVariant(uint32_t valueTagId, uint32_t canonicalType, VARIANT& value);
+// The current value of tag valueTagId in its canonical type; false when the tag has no data point.
+bool TagValueVariant(uint32_t valueTagId, VARIANT& value);
 
 }  // namespace tw::opc

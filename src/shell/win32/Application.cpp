@@ -16,8 +16,9 @@
 #include "shell/win32/PasswordDialog.h"
 #include "shell/win32/RunView.h"
 #include "shell/win32/TrayIcon.h"
-#include "tags/DataPoints.h"
+#include "libs/General.h"
 #include "tags/TagTable.h"
+#include "values/DataPoints.h"
 #ifdef TW_HAVE_OPC
 #include "opc/ValueConvert.h"
 #include "opc/server/ServerConsoleView.h"
@@ -112,7 +113,7 @@ int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs, bool startPolling)
     });
     settingsView.OnStartPolling = [&run](bool) { run.cbxStartPollingClick(); };
     settingsView.OnLocalOpcConsole = [&run] { run.bbnLocalOPCConsoleClick(); };
-    settingsView.OnSimulate = [&configuration, &simulate] {
+    settingsView.OnSimulate = [&configuration, &simulate, &libs] {
         const TSettingsPage& page = configuration.Page();
         TSimulateSelection selection;
         const int row = page.SelectedRow();
@@ -123,10 +124,14 @@ int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs, bool startPolling)
             selection.TagValue = grid[static_cast<std::size_t>(row)][colTagValue];
         }
         selection.Device = page.DisplayedDevice();
-        selection.DeviceIndex = page.DisplayedDeviceIndex();
-        selection.ShowTagValue = [&configuration](int tag, uint16_t value) {
+        if (selection.Device) {
+            selection.Tag = DeviceTagByName(*selection.Device, page.DisplayedDeviceIndex(), selection.TagName);
+            if (selection.Tag >= 0) selection.Register = TagRegister[static_cast<std::size_t>(selection.Tag)];
+        }
+        selection.ShowTagValue = [&configuration](int tag, const std::string& value) {
             configuration.Page().ShowTagValue(tag, value);
         };
+        selection.Warn = [&libs](const std::string& text) { libs.General().ShowMsg(text, mkWarning, mbOKOnly, 0); };
         SimulatePortClick(selection, simulate);
     };
     window.OnTimer = [&run](int timer) { return run.TimerTick(timer); };

@@ -18,7 +18,7 @@
 #include "e2e/ProcessDriver.h"
 #include "opc/ComText.h"
 #include "opc/OpcError.h"
-#include "tags/Quality.h"
+#include "values/Quality.h"
 
 namespace tw::opc {
 namespace {

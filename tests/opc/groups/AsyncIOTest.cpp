@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "opc/OpcError.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 namespace tw::opc::test {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "opc/OpcError.h"
 #include "opc/server/ServerSlots.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 namespace tw::opc::test {
 namespace {

@@ -1,5 +1,9 @@
 #include "FakeDataSink.h"
 
+#include <oleauto.h>
+
+#include <cmath>
+
 namespace tw::opc::test {
 namespace {
 
@@ -15,7 +19,14 @@ TCallback Items(TCallbackKind kind, DWORD transid, OPCHANDLE group, HRESULT qual
     for (DWORD i = 0; i < count; ++i) {
         c.clients.push_back(clients[i]);
         c.errors.push_back(errors[i]);
-        if (values) c.values.push_back(values[i].vt == VT_I4 ? values[i].lVal : -1);
+        if (values) {
+            c.values.push_back(values[i].vt == VT_I4 ? values[i].lVal : -1);
+            c.types.push_back(values[i].vt);
+            VARIANT number;
+            VariantInit(&number);
+            const bool converted = SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(&values[i]), 0, VT_R8));
+            c.numbers.push_back(converted ? number.dblVal : std::nan(""));
+        }
         if (qualities) c.qualities.push_back(qualities[i]);
         if (stamps && stamps[i].dwLowDateTime == 0 && stamps[i].dwHighDateTime == 0) c.stampsSet = false;
     }

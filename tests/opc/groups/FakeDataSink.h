@@ -24,6 +24,8 @@ struct TCallback {
     HRESULT masterError = S_OK;
     std::vector<OPCHANDLE> clients;
     std::vector<LONG> values;  // lVal of each value; -1 for a value that is not VT_I4
+    std::vector<VARTYPE> types;     // of each value
+    std::vector<double> numbers;    // each value as a VT_R8 (NaN when it is none)
     std::vector<WORD> qualities;
     std::vector<HRESULT> errors;
     bool stampsSet = true;  // every timestamp is nonzero

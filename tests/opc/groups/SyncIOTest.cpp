@@ -10,7 +10,7 @@
 
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 namespace tw::opc::test {
 namespace {

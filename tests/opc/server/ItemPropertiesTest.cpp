@@ -7,7 +7,7 @@
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
 #include "opc/server/ItemPropIMPL.h"
-#include "tags/DataPoints.h"
+#include "values/DataPoints.h"
 
 namespace tw::opc {
 namespace {

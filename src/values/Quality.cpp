@@ -1,4 +1,4 @@
-#include "tags/Quality.h"
+#include "values/Quality.h"
 
 namespace tw {
 
