@@ -197,9 +197,10 @@ TEST_F(EndToEnd, AFailedRegServerEndsWithAnErrorCodeAndShowsABoxOnlyWhenNotSilen
     EXPECT_TRUE(KeyExists(std::wstring(kServerInterface) + L"\\NumMethods", KEY_WOW64_32KEY));
 }
 
-TEST_F(EndToEnd, ConsoleRegisterWritesTheProgIdAndTheCategory) {
+TEST_F(EndToEnd, ConsoleRegisterWritesTheProgIdTheCategoryAndTheProxyStubs) {
     TRecordingGeneral general;
     TClassesRootRegistry registry;
+    DeleteTree(kOurProxyStub, KEY_WOW64_32KEY);
     RegSerBtnClick(general, registry);
     RegSerBtnClick(general, registry);  // twice gives the same contents
     EXPECT_EQ(general.messages, std::vector<std::string>(2, "The OPC Server has been registered successfully!"));
@@ -210,6 +211,9 @@ TEST_F(EndToEnd, ConsoleRegisterWritesTheProgIdAndTheCategory) {
     EXPECT_EQ(DefaultValue(std::wstring(kDa2Key) + L"\\ProgID"), "VelmoraTarnowick.DA2.1");
     EXPECT_TRUE(IsServerInOpcCategory());
     EXPECT_TRUE(KeyExists(std::wstring(kDa2Key) + L"\\Implemented Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
+    // Those beside this program, for 32-bit clients too.
+    EXPECT_EQ(DefaultValue(std::wstring(kOurProxyStub) + L"\\InprocServer32", KEY_WOW64_32KEY),
+              Narrow((BinDir() + L"x86\\TarnowickPS32.dll").c_str()));
 }
 
 // Everything one client does with its server; returns early on a fatal failure, and the caller
