@@ -79,7 +79,7 @@ def main():
         prefix.create()
         phases.done("fresh prefix (wineboot)")
 
-        # Another vendor's proxy/stub already serves one OPC interface, for 64- and 32-bit clients: it must stay.
+        # Another vendor's proxy/stub already serves one OPC interface, for 64- and 32-bit clients: it stays.
         for view in ("/reg:64", "/reg:32"):
             prefix.run("reg", "add", rf"HKCR\Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32", "/ve", "/d",
                        FOREIGN_PROXY, "/f", view)
@@ -99,8 +99,8 @@ def main():
         dist = sorted(os.listdir(os.path.join(build, "dist")))
         check(sorted(os.listdir(installed)) == sorted(dist + ["Uninstall.exe", "TARNOWICK.GDB", "Tarnowick.ini"]),
               f"installed exactly the shipped files, the uninstaller and the configuration: {os.listdir(installed)}")
-        check(sorted(os.listdir(os.path.join(installed, "x86"))) == sorted(os.listdir(os.path.join(build, "dist", "x86"))),
-              f"the 32-bit files in x86: {os.listdir(os.path.join(installed, 'x86'))}")
+        x86 = sorted(os.listdir(os.path.join(installed, "x86")))
+        check(x86 == sorted(os.listdir(os.path.join(build, "dist", "x86"))), f"the 32-bit files in x86: {x86}")
         cli = PRODUCT_DIR + r"\opcda-cli.exe"
         cli32 = PRODUCT_DIR + r"\x86\opcda-cli32.exe"
         listed = prefix.run(cli, "servers")

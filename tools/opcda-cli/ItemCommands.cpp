@@ -213,9 +213,11 @@ TResult TItemCommands::Read(const TCommand& c) {
             names.push_back(item.name);
             clients.push_back(static_cast<OPCHANDLE>(clients.size() + 1));
         }
-        return RunAsync(c, names, clients, handles, [&](IOPCAsyncIO2* io, DWORD transid, DWORD* cancel, HRESULT** errors) {
-            return io->Read(static_cast<DWORD>(handles.size()), handles.data(), transid, cancel, errors);
-        });
+        return RunAsync(c, names, clients, handles,
+                        [&](IOPCAsyncIO2* io, DWORD transid, DWORD* cancel, HRESULT** errors) {
+                            return io->Read(static_cast<DWORD>(handles.size()), handles.data(), transid, cancel,
+                                            errors);
+                        });
     }
     IOPCSyncIO* io = GroupInterface<IOPCSyncIO>(c, IID_IOPCSyncIO, r);
     if (!io) return r;
@@ -265,8 +267,10 @@ TResult TItemCommands::RunAsync(const TCommand& c, const std::vector<std::string
     }
     const bool read = c.name == "read";
     for (size_t i = 0; i < names.size(); ++i) {
+        // An item the request accepted but no completion reported has no outcome: aborted.
+        const bool reported = completion.items.count(clients[i]) > 0;
         TOutcome& o = completion.items[clients[i]];
-        if (errors[i] != S_OK) o.error = errors[i];
+        if (errors[i] != S_OK || !reported) o.error = errors[i] != S_OK ? errors[i] : E_ABORT;
         r.list.push_back(read ? ReadLine(names[i], o.error, o.value, o.quality, o.time) : WriteLine(names[i], o.error));
     }
     CoTaskMemFree(errors);
