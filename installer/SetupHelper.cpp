@@ -1,8 +1,9 @@
 // tw-setup-helper.exe: what installing Tarnowick needs beyond files and the exe's own /RegServer. It is
 // not shipped: the installer and its uninstaller carry it and run it from their temporary folder;
 // scripts/run uses it to know when the demo gateway serves and to close it.
-//   tw-setup-helper register-opc          the server console's "Register": the OPC ProgID with its marker
-//                                         keys and DA2 in the OPC DA 2.0 category
+//   tw-setup-helper register-opc          the server console's "Register" but for the proxy/stubs (which
+//                                         /RegServer registers): the OPC ProgID with its marker keys and
+//                                         DA2 in the OPC DA 2.0 category
 //   tw-setup-helper unregister-opc        the console's "Unregister", then the category itself once no
 //                                         server is left in it
 //   tw-setup-helper close EXE [SECONDS]   closes every gateway started from EXE as the "Exit" message does

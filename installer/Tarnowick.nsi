@@ -59,6 +59,13 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${VENDOR}"
   Pop $0
 !macroend
 
+; The reverse of the registration: OPC entries (and the category once it is empty), then the classes,
+; the type library and the proxy/stubs where they are ours.
+!macro UnregisterAll
+  !insertmacro RunHelper "unregister-opc"
+  ExecWait '"$INSTDIR\${EXE}" /UnregServer /S'
+!macroend
+
 !macro UnpackHelper
   InitPluginsDir
   File "/oname=$PLUGINSDIR\tw-setup-helper.exe" "${HELPER}"
@@ -76,23 +83,20 @@ Section "!${PRODUCT}" SecGateway
   !insertmacro TW_INSTALL_SHIPPED
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
-  ; The classes and the type library, as every start writes them; then what the server console's
-  ; "Register" adds (OPC ProgID, category); then the proxy/stub, which registers itself only for the
-  ; interfaces that have none.
-  ExecWait '"$INSTDIR\${EXE}" /RegServer' $0
-  ${If} $0 != 0
-    DetailPrint "${EXE} /RegServer failed ($0)"
-    SetErrorLevel 1
+  ; The classes, the type library and both proxy/stubs (each only for the interfaces that have none in
+  ; its registry view): the exe's silent /RegServer; then what the server console's "Register" adds
+  ; (OPC ProgID, category). A failure stops the installation with nothing of it left registered.
+  ExecWait '"$INSTDIR\${EXE}" /RegServer /S' $1
+  ${If} $1 == 0
+    !insertmacro RunHelper "register-opc"
+    StrCpy $1 $0
   ${EndIf}
-  !insertmacro RunHelper "register-opc"
-  ${If} $0 != 0
-    DetailPrint "The OPC registration failed ($0)"
-    SetErrorLevel 1
-  ${EndIf}
-  ExecWait '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\TarnowickPS.dll"' $0
-  ${If} $0 != 0
-    DetailPrint "The proxy/stub registration failed ($0)"
-    SetErrorLevel 1
+  ${If} $1 != 0
+    !insertmacro UnregisterAll
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} could not be registered as an OPC server (error $1). The \
+        installation stops; nothing of the server is left registered." /SD IDOK
+    SetErrorLevel 2
+    Abort "${PRODUCT} could not be registered as an OPC server (error $1)."
   ${EndIf}
 
   CreateDirectory "${MENU_FOLDER}"
@@ -182,11 +186,7 @@ Section "Uninstall"
   SetRegView 64
   !insertmacro UnpackHelper
   !insertmacro RunHelper 'close "$INSTDIR\${EXE}"'
-  ; The reverse of the installation's registration: OPC entries (and the category once it is empty),
-  ; then the classes and the type library, then the proxy/stub where it is ours.
-  !insertmacro RunHelper "unregister-opc"
-  ExecWait '"$INSTDIR\${EXE}" /UnregServer'
-  ExecWait '"$SYSDIR\regsvr32.exe" /u /s "$INSTDIR\TarnowickPS.dll"'
+  !insertmacro UnregisterAll
   ; The Run value starts the exe that goes now, whoever wrote it.
   ReadRegStr $0 HKLM "${RUN_KEY}" "${RUN_VALUE}"
   ${If} $0 == "$INSTDIR\${EXE}"

@@ -7,11 +7,13 @@ export WINEDLLOVERRIDES="mscoree,mshtml="     # never offer to install Mono or G
 TW_WINE_STATE=$TW_BUILD_DIR/wine-state        # display, Xvfb and keeper pids of a test session
 mkdir -p "$TW_WINE_STATE"
 
-# Creates the prefix once; concurrent callers wait for the first.
+# Creates the prefix once; concurrent callers wait for the first. A prefix made while 32-bit Wine (wine32)
+# was missing has no 32-bit system (syswow64) and cannot run 32-bit programs: it is made again.
 tw_wine_prefix_init() {
   (
     flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/.tw-ready" ]; then
+    if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/.tw-ready" ] ||
+       { [ -x /usr/lib/wine/wine ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/regsvr32.exe" ]; }; then
       rm -rf "$WINEPREFIX"
       DISPLAY= wineboot --init >/dev/null 2>&1 || { echo "wineboot failed for $WINEPREFIX" >&2; exit 1; }
       timeout 60 wineserver -w

@@ -21,7 +21,7 @@ using TProcesses = std::map<DWORD, std::wstring>;
 TProcesses OwnProcesses() {
     TProcesses found;
     for (const wchar_t* name : {L"Tarnowick.exe", L"opc-test-server.exe", L"opc-console-test-server.exe",
-                                L"opcda-cli.exe", L"opc-subscriber.exe"})
+                                L"opcda-cli.exe", L"opcda-cli32.exe", L"opc-subscriber.exe"})
         for (DWORD pid : ProcessIdsOf(name)) found[pid] = name;
     return found;
 }

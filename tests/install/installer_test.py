@@ -1,14 +1,17 @@
 #!/usr/bin/python3
 """The installer under Wine, in a fresh prefix of its own (never the build's test prefix).
 
-Install silently; the registry then holds the class, the ProgID, the OPC category and, only for the
-interfaces without one, our proxy/stub; opcda-cli finds the server among the OPC DA 2.0 servers. The
-configuration is edited (the demo device, a setting), a second install runs over the running gateway,
-which it closes, and opcda-cli reads a demo value by ProgID from the device through the upgraded gateway. Then
-the database becomes what an older version leaves (a column fewer, no journal) and this version is installed
-over it; in the installed folder, made one where no file can be made (even by root), the gateway saves a
-device and a register as for a normal user. The uninstaller then leaves nothing it added, but keeps the
-configuration. Prints what each phase cost.
+A silent install whose registration fails (the 32-bit proxy/stub cannot be registered) stops with an
+error code and leaves nothing registered. Install silently; the registry then holds the class, the
+ProgID, the OPC category and, only for the interfaces without one, our proxy/stubs, the 64-bit one and
+the 32-bit one in the 32-bit registry view; opcda-cli finds the server among the OPC DA 2.0 servers, and
+the 32-bit opcda-cli32 reaches it by ProgID. The configuration is edited (the demo device, a setting), a
+second install runs over the running gateway, which it closes, and opcda-cli and opcda-cli32 read a demo
+value by ProgID from the device through the upgraded gateway. Then the database becomes what an older
+version leaves (a column fewer, no journal) and this version is installed over it; in the installed
+folder, made one where no file can be made (even by root), the gateway saves a device and a register as
+for a normal user. The uninstaller then leaves nothing it added, but keeps the configuration. Prints
+what each phase cost.
 
 Usage: installer_test.py BUILD_DIR INSTALLER VERSION DEMO_PORT"""
 import contextlib
@@ -100,22 +103,37 @@ def main():
         prefix.create()
         phases.done("fresh prefix (wineboot)")
 
-        # Another vendor's proxy/stub already serves one OPC interface: it must stay.
-        prefix.run("reg", "add", rf"HKCR\Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32", "/ve", "/d", FOREIGN_PROXY,
-                   "/f")
+        # Another vendor's proxy/stub already serves one OPC interface, for 64- and 32-bit clients: it stays.
+        for view in ("/reg:64", "/reg:32"):
+            prefix.run("reg", "add", rf"HKCR\Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32", "/ve", "/d",
+                       FOREIGN_PROXY, "/f", view)
         before = prefix.registry()
         phases.done("registry before")
+
+        # The 32-bit regsvr32 cannot run: the registration fails after much of it was written (classes,
+        # type library, the 64-bit proxy/stub). The installation stops with an error and undoes all of it.
+        failed = prefix.run(installer, "/S", overrides=r"c:\windows\syswow64\regsvr32.exe=d")
+        check(failed.returncode == 2, f"an install whose registration fails ends with error 2: {failed.returncode}")
+        residue = before.added_since(prefix.registry())
+        check(not residue, "a failed registration leaves nothing registered:\n  " + "\n  ".join(residue))
+        phases.done("install with a failing registration")
 
         check(prefix.run(installer, "/S").returncode == 0, "silent install succeeds")
         installed = prefix.unix(PRODUCT_DIR)
         dist = sorted(os.listdir(os.path.join(build, "dist")))
         check(sorted(os.listdir(installed)) == sorted(dist + ["Uninstall.exe"] + CONFIGURATION),
               f"installed exactly the shipped files, the uninstaller and the configuration: {os.listdir(installed)}")
+        x86 = sorted(os.listdir(os.path.join(installed, "x86")))
+        check(x86 == sorted(os.listdir(os.path.join(build, "dist", "x86"))), f"the 32-bit files in x86: {x86}")
         cli = PRODUCT_DIR + r"\opcda-cli.exe"
+        cli32 = PRODUCT_DIR + r"\x86\opcda-cli32.exe"
         listed = prefix.run(cli, "servers")
         check(listed.returncode == 0 and f"- {PROG_ID} " in listed.stdout,
               f"a server browser lists the server under its ProgID: {listed.stdout}")
-        phases.done("install, list the servers")
+        status = prefix.run(cli32, PROG_ID, "status")
+        check(status.returncode == 0 and "state: running" in status.stdout,
+              f"a 32-bit client reaches the server by ProgID: {status.stdout}")
+        phases.done("install, list the servers, a 32-bit client")
 
         reg = prefix.registry()
         clsid = reg.value(rf"HKCR\{PROG_ID}\CLSID")
@@ -124,8 +142,12 @@ def main():
         ours = reg.value(rf"HKCR\Interface\{IOPCSERVER}\ProxyStubClsid32")
         check(ours is not None and reg.value(rf"HKCR\CLSID\{ours}\InprocServer32") == PRODUCT_DIR + r"\TarnowickPS.dll",
               "the installed proxy/stub serves IOPCServer")
-        check(reg.value(rf"HKCR\Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32") == FOREIGN_PROXY,
-              "the other proxy/stub is kept")
+        check(reg.value(rf"HKCR\Wow6432Node\Interface\{IOPCSERVER}\ProxyStubClsid32") == ours and
+              reg.value(rf"HKCR\Wow6432Node\CLSID\{ours}\InprocServer32") == PRODUCT_DIR + r"\x86\TarnowickPS32.dll",
+              "the installed 32-bit proxy/stub serves IOPCServer in the 32-bit view")
+        for view in ("", "Wow6432Node\\"):
+            check(reg.value(rf"HKCR\{view}Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32") == FOREIGN_PROXY,
+                  f"the other proxy/stub is kept ({view or 'the 64-bit view'})")
         check(reg.value(RUN_KEY, "Velmora Tarnowick") is None, "no run at logon unless chosen")
         check(len(prefix.start_menu_entries()) == 2, f"two Start-menu entries: {prefix.start_menu_entries()}")
         phases.done("registry after install")
@@ -149,9 +171,10 @@ def main():
         except subprocess.TimeoutExpired:
             gateway.kill()
         check(gateway.returncode == 0, f"the upgrade closed the running gateway ({gateway.returncode})")
-        read = prefix.run(cli, PROG_ID, "add-group", "G", "add", "G", "Demo.Setpoint", "read", "G")
-        check(read.returncode == 0 and f"value={device_register(port, SETPOINT_REGISTER)} " in read.stdout,
-              f"the upgraded gateway reads the device's value by ProgID: {read.stdout}")
+        for client in (cli, cli32):
+            read = prefix.run(client, PROG_ID, "add-group", "G", "add", "G", "Demo.Setpoint", "read", "G")
+            check(read.returncode == 0 and f"value={device_register(port, SETPOINT_REGISTER)} " in read.stdout,
+                  f"the upgraded gateway reads the device's value by ProgID for {client}: {read.stdout}")
         phases.done("edit, upgrade, read a demo value")
 
         reg = prefix.registry()
@@ -188,8 +211,9 @@ def main():
         after = prefix.registry()
         residue = before.added_since(after)
         check(not residue, "the uninstaller removes every key and value it added:\n  " + "\n  ".join(residue))
-        check(after.value(rf"HKCR\Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32") == FOREIGN_PROXY,
-              "the other proxy/stub is still there")
+        for view in ("", "Wow6432Node\\"):
+            check(after.value(rf"HKCR\{view}Interface\{IOPCITEMPROPERTIES}\ProxyStubClsid32") == FOREIGN_PROXY,
+                  f"the other proxy/stub is still there ({view or 'the 64-bit view'})")
         check(sorted(os.listdir(installed)) == CONFIGURATION,
               f"only the configuration stays: {os.listdir(installed)}")
         check(prefix.start_menu_entries() == [], "no Start-menu entry stays")

@@ -99,12 +99,14 @@ class Prefix:
              self.root, self.build], env=self.env, capture_output=True, text=True, check=True).stdout.split()
         self.env["DISPLAY"], self.xvfb = display[0], int(display[1])
 
-    def run(self, program, *args, timeout=120, launcher=()):
+    def run(self, program, *args, timeout=120, launcher=(), overrides=""):
         """Runs a Windows program (a Windows path, or a Unix path to a file) and waits for it; `launcher`
         is a command that runs wine. Its output goes through files: services Wine starts for it inherit
-        its handles and outlive it."""
+        its handles and outlive it. overrides: more WINEDLLOVERRIDES entries for it and the programs it
+        starts."""
+        env = dict(self.env, WINEDLLOVERRIDES=self.env["WINEDLLOVERRIDES"] + ";" + overrides) if overrides else self.env
         with tempfile.TemporaryFile() as out:
-            code = subprocess.run([*launcher, "wine", program, *args], env=self.env, stdout=out,
+            code = subprocess.run([*launcher, "wine", program, *args], env=env, stdout=out,
                                   stderr=subprocess.STDOUT, timeout=timeout).returncode
             out.seek(0)
             return subprocess.CompletedProcess(program, code, out.read().decode(errors="replace"))

@@ -1,5 +1,7 @@
 #include "FakeRegistry.h"
 
+#include "opc/ComText.h"
+
 namespace tw::opc::test {
 
 bool TFakeRegistry::SetDefaultValue(const std::string& key, const std::string& value) {
@@ -19,6 +21,16 @@ void TFakeRegistry::DeleteKey(const std::string& key) {
         !TKeyNameLess()(prefix, next->first.substr(0, prefix.size())))
         return;
     Values.erase(key);
+}
+
+bool TFakeRegistry::RegisterProxyStubs(const std::wstring& exePath) {
+    return SetDefaultValue(kProxyStubsKey, Narrow(exePath.c_str()));
+}
+
+bool TFakeRegistry::UnregisterProxyStubs(const std::wstring&) {
+    if (RefuseUnregistering) return false;
+    DeleteKey(kProxyStubsKey);
+    return true;
 }
 
 }  // namespace tw::opc::test

@@ -24,11 +24,16 @@ class TFakeRegistry : public IClassesRegistry {
 public:
     bool SetDefaultValue(const std::string& key, const std::string& value) override;
     void DeleteKey(const std::string& key) override;
+    // Kept as the key kProxyStubsKey with the exe path as its value; a refused write refuses them too.
+    bool RegisterProxyStubs(const std::wstring& exePath) override;
+    bool UnregisterProxyStubs(const std::wstring& exePath) override;
+    static constexpr const char* kProxyStubsKey = "(proxy/stubs)";
 
     std::map<std::string, std::string, TKeyNameLess> Values;
     std::vector<std::string> Writes;   // keys in write order
     std::vector<std::string> Deletes;  // keys in deletion order
     int RefuseAfter = -1;              // writes accepted before every further one is refused
+    bool RefuseUnregistering = false;  // proxy/stubs whose removal cannot be run
 };
 
 }  // namespace tw::opc::test

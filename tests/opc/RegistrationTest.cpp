@@ -115,10 +115,14 @@ TEST(OPCRegistration, WritesProgIdMarkersAndRaisesOnARefusedWrite) {
     EXPECT_EQ(refusing.Writes.size(), 2u);  // nothing after the refused write
 }
 
-// Answers Yes to every question.
+// Answers Yes to every question; keeps the texts shown.
 class TYesGeneral : public test::TStubGeneral {
 public:
-    int ShowMsg(const std::string&, int, int, int) override { return mrYes; }
+    int ShowMsg(const std::string& text, int, int, int) override {
+        shown.push_back(text);
+        return mrYes;
+    }
+    std::vector<std::string> shown;
 };
 
 // What a client or a server browser does with a ProgID: the CLSID its key names ("" when none).
@@ -217,11 +221,15 @@ TEST(ConsoleButtons, RegisterShowsSuccessOrTheErrorInstead) {
     TFakeRegistry reg;
     EXPECT_CALL(general, ShowMsg("The OPC Server has been registered successfully!", 2, 4, 0)).WillOnce(Return(1));
     RegSerBtnClick(general, reg);
+    ASSERT_EQ(reg.Writes.back(), TFakeRegistry::kProxyStubsKey);  // last, after the OPC entries
 
-    TFakeRegistry refusing;
-    refusing.RefuseAfter = 0;
-    EXPECT_CALL(general, ShowMsg("Error creating system registry entry", 1, 4, 0)).WillOnce(Return(1));
-    RegSerBtnClick(general, refusing);
+    // Refused at the first write, and at the proxy/stubs.
+    for (const int refuseAfter : {0, static_cast<int>(reg.Writes.size()) - 1}) {
+        TFakeRegistry refusing;
+        refusing.RefuseAfter = refuseAfter;
+        EXPECT_CALL(general, ShowMsg("Error creating system registry entry", 1, 4, 0)).WillOnce(Return(1));
+        RegSerBtnClick(general, refusing);
+    }
 }
 
 TEST(ConsoleButtons, UnregisterAsksFirstAndNoChangesNothing) {
@@ -240,15 +248,48 @@ TEST(ConsoleButtons, UnregisterAsksFirstAndNoChangesNothing) {
     EXPECT_EQ(reg.Deletes.back(), "VelmoraTarnowick.DA2.1");
 }
 
-TEST(ComServerStart, RegisterModeReportsARefusedWriteAndEndsTheProcess) {
-    TMockGeneral general;
-    TFakeRegistry refusing;
-    refusing.RefuseAfter = 0;
-    TComServer server(L"/REGSERVER", general);
-    server.SetRegistry(refusing);
-    EXPECT_CALL(general, ShowMsg("Error creating system registry entry", 1, 4, 0)).WillOnce(Return(1));
-    EXPECT_FALSE(server.Initialize());
-    EXPECT_FALSE(server.StartedByCom());
+// The register mode tells a failure by its exit code, whoever started it; a box only where someone can
+// close it: not with /S, as the installer starts it. The proxy/stubs are part of the registration.
+TEST(ComServerStart, RegisterModesReportAFailureByExitCodeAndABoxUnlessSilent) {
+    TYesGeneral quiet;
+    TFakeRegistry whole;
+    TComServer counting(L"/RegServer", quiet);
+    counting.SetRegistry(whole);
+    counting.Initialize();
+    ASSERT_EQ(whole.Writes.back(), TFakeRegistry::kProxyStubsKey);
+    const int proxyStubsWrite = static_cast<int>(whole.Writes.size()) - 1;
+
+    const struct {
+        const wchar_t* commandLine;
+        int refuseAfter;
+        bool refuseUnregistering;
+        bool box;
+        int exitCode;
+    } rows[] = {
+        {L"/REGSERVER", 0, false, true, kExitRegistrationFailed},
+        {L"/RegServer /S", 0, false, false, kExitRegistrationFailed},
+        {L"-s -regserver", 0, false, false, kExitRegistrationFailed},
+        {L"/RegServer", proxyStubsWrite, false, true, kExitRegistrationFailed},
+        {L"/RegServer /S", proxyStubsWrite, false, false, kExitRegistrationFailed},
+        {L"/RegServer /S", -1, false, false, 0},
+        {L"/RegServer", -1, false, false, 0},
+        {L"/UnregServer /S", -1, true, false, kExitRegistrationFailed},
+        {L"/UnregServer", -1, false, false, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << Narrow(row.commandLine) << " refusing after " << row.refuseAfter);
+        TYesGeneral general;
+        TFakeRegistry reg;
+        reg.RefuseAfter = row.refuseAfter;
+        reg.RefuseUnregistering = row.refuseUnregistering;
+        TComServer server(row.commandLine, general);
+        server.SetRegistry(reg);
+        EXPECT_FALSE(server.Initialize());
+        EXPECT_FALSE(server.StartedByCom());
+        EXPECT_EQ(server.ExitCode(), row.exitCode);
+        EXPECT_EQ(general.shown, row.box ? std::vector<std::string>{"Error creating system registry entry"}
+                                         : std::vector<std::string>{});
+    }
 }
 
 TEST(ComServerStart, RegisterAndUnregisterModesEndWithoutMessages) {
@@ -261,11 +302,15 @@ TEST(ComServerStart, RegisterAndUnregisterModesEndWithoutMessages) {
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     EXPECT_EQ(reg.Values[kDa2Key + "\\LocalServer32"], LocalServerPath(exe));
+    EXPECT_EQ(reg.Values[TFakeRegistry::kProxyStubsKey], Narrow(exe));  // those beside the exe
+    EXPECT_EQ(reg1.ExitCode(), 0);
 
     TComServer unreg(L"/UnRegServer", general);
     unreg.SetRegistry(reg);
     EXPECT_FALSE(unreg.Initialize());
     EXPECT_EQ(reg.Values.count(kDa2Key + "\\LocalServer32"), 0u);
+    EXPECT_EQ(reg.Values.count(TFakeRegistry::kProxyStubsKey), 0u);
+    EXPECT_EQ(unreg.ExitCode(), 0);
 }
 
 TEST(ComServerStart, NormalStartIgnoresRegistryFailuresAndServes) {

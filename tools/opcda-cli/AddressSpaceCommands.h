@@ -1,6 +1,8 @@
 // The server's address space: the flat browse with its filters and the properties of one item.
-//   browse [--filter PATTERN] [--access N] [--type VT]   item names ("*", "?", "[a-z]", "[!x]")
-//   properties ITEM                                    every property: id, description, type, value
+//   browse [--filter PATTERN] [--access N] [--type VT] [--item-ids]   item names ("*", "?", "[a-z]", "[!x]");
+//                                                    --item-ids: each with its item id (GetItemID)
+//   properties ITEM [--item-ids]                     every property: id, description, type, value;
+//                                                    --item-ids: and its item id (LookupItemIDs)
 #pragma once
 
 #include <string>

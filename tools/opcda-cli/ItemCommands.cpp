@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "Apartment.h"
 #include "opc/ComText.h"
+#include "opc/DataChangeSink.h"
 
 namespace tw::opcda_cli {
 
@@ -50,6 +52,63 @@ VARIANT ParseValue(const std::string& text) {
     }
     return v;
 }
+
+// An asynchronous request's completion is awaited this long.
+constexpr double kCompletionSeconds = 30.0;
+
+// What one item's read or write came to.
+struct TOutcome {
+    HRESULT error = S_OK;
+    VARIANT value{};  // VT_EMPTY (zero) unless read
+    WORD quality = 0;
+    FILETIME time{};
+};
+
+// The completion of one asynchronous read or write: each item's outcome, by client handle.
+class TCompletion final : public opc::TDataChangeSink {
+public:
+    explicit TCompletion(DWORD transactionId) : transactionId_(transactionId) {}
+    ~TCompletion() {
+        for (auto& [client, outcome] : items) VariantClear(&outcome.value);
+    }
+
+    // Lives on the command's stack; the count only keeps COM's bookkeeping honest.
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+
+    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*,
+                                           FILETIME*, HRESULT*) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD dwTransid, OPCHANDLE, HRESULT, HRESULT, DWORD dwCount,
+                                             OPCHANDLE* phClientItems, VARIANT* pvValues, WORD* pwQualities,
+                                             FILETIME* pftTimeStamps, HRESULT* pErrors) override {
+        if (dwTransid != transactionId_) return S_OK;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            TOutcome& o = items[phClientItems[i]];
+            o.error = pErrors[i];
+            VariantCopy(&o.value, &pvValues[i]);
+            o.quality = pwQualities[i];
+            o.time = pftTimeStamps[i];
+        }
+        done = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD dwTransid, OPCHANDLE, HRESULT, DWORD dwCount,
+                                              OPCHANDLE* phClientItems, HRESULT* pErrors) override {
+        if (dwTransid != transactionId_) return S_OK;
+        for (DWORD i = 0; i < dwCount; ++i) items[phClientItems[i]].error = pErrors[i];
+        done = true;
+        return S_OK;
+    }
+
+    bool done = false;
+    std::map<OPCHANDLE, TOutcome> items;
+
+private:
+    DWORD transactionId_;
+    ULONG refs_ = 0;
+};
 
 }  // namespace
 
@@ -125,13 +184,39 @@ TResult TItemCommands::Add(const TCommand& c) {
     return r;
 }
 
+std::string TItemCommands::ReadLine(const std::string& name, HRESULT error, const VARIANT& value, WORD quality,
+                                    const FILETIME& time) {
+    std::string line = name + ": ";
+    if (error == S_OK || quality != 0 || value.vt != VT_EMPTY)
+        line += "value=" + ValueText(value) + " quality=" + QualityText(quality) + " time=" + UtcText(time);
+    if (error != S_OK) line += " error=" + HexCode(error) + " " + ErrorText(error);
+    return line;
+}
+
+std::string TItemCommands::WriteLine(const std::string& name, HRESULT error) {
+    return name + ": " + (error == S_OK ? "ok" : "error=" + HexCode(error) + " " + ErrorText(error));
+}
+
 TResult TItemCommands::Read(const TCommand& c) {
     TResult r;
-    IOPCSyncIO* io = GroupInterface<IOPCSyncIO>(c, IID_IOPCSyncIO, r);
-    if (!io) return r;
     const std::vector<TItem>& items = items_[c.args[0]];
     std::vector<OPCHANDLE> handles;
     for (const TItem& item : items) handles.push_back(item.serverHandle);
+    if (c.options.count("--async")) {
+        std::vector<std::string> names;
+        std::vector<OPCHANDLE> clients;
+        for (const TItem& item : items) {
+            names.push_back(item.name);
+            clients.push_back(static_cast<OPCHANDLE>(clients.size() + 1));
+        }
+        return RunAsync(c, names, clients, handles,
+                        [&](IOPCAsyncIO2* io, DWORD transid, DWORD* cancel, HRESULT** errors) {
+                            return io->Read(static_cast<DWORD>(handles.size()), handles.data(), transid, cancel,
+                                            errors);
+                        });
+    }
+    IOPCSyncIO* io = GroupInterface<IOPCSyncIO>(c, IID_IOPCSyncIO, r);
+    if (!io) return r;
     const OPCDATASOURCE source = c.options.count("--cache") ? OPC_DS_CACHE : OPC_DS_DEVICE;
     OPCITEMSTATE* states = nullptr;
     HRESULT* errors = nullptr;
@@ -143,12 +228,8 @@ TResult TItemCommands::Read(const TCommand& c) {
         return r;
     }
     for (size_t i = 0; i < items.size(); ++i) {
-        std::string line = items[i].name + ": ";
-        if (errors[i] == S_OK || states[i].wQuality != 0 || states[i].vDataValue.vt != VT_EMPTY)
-            line += "value=" + ValueText(states[i].vDataValue) + " quality=" + QualityText(states[i].wQuality) +
-                    " time=" + UtcText(states[i].ftTimeStamp);
-        if (errors[i] != S_OK) line += " error=" + HexCode(errors[i]) + " " + ErrorText(errors[i]);
-        r.list.push_back(line);
+        r.list.push_back(ReadLine(items[i].name, errors[i], states[i].vDataValue, states[i].wQuality,
+                                  states[i].ftTimeStamp));
         VariantClear(&states[i].vDataValue);
     }
     CoTaskMemFree(states);
@@ -156,33 +237,80 @@ TResult TItemCommands::Read(const TCommand& c) {
     return r;
 }
 
+// The request goes out with a transaction id of this session; the completion, awaited here, reports
+// every item the request accepted, by client handle; the request itself those it refused at once.
+TResult TItemCommands::RunAsync(const TCommand& c, const std::vector<std::string>& names,
+                                const std::vector<OPCHANDLE>& clients, const std::vector<OPCHANDLE>& handles,
+                                const TAsyncRequest& request) {
+    TResult r;
+    IOPCAsyncIO2* io = GroupInterface<IOPCAsyncIO2>(c, IID_IOPCAsyncIO2, r);
+    if (!io) return r;
+    const DWORD transid = ++lastTransactionId_;
+    TCompletion completion(transid);
+    TSinkLink link(session_.Group(c.args[0]), IID_IOPCDataCallback, &completion);
+    DWORD cancel = 0;
+    HRESULT* errors = nullptr;
+    r.hr = link.Result();
+    if (SUCCEEDED(r.hr)) r.hr = handles.empty() ? E_INVALIDARG : request(io, transid, &cancel, &errors);
+    io->Release();
+    if (FAILED(r.hr)) return r;
+    r.numbers.emplace_back("transactionId", transid);
+    bool accepted = false;
+    for (size_t i = 0; i < names.size(); ++i) accepted = accepted || errors[i] == S_OK;
+    if (accepted && !PumpUntil([&] { return completion.done; }, kCompletionSeconds)) {
+        r.hr = E_ABORT;
+        r.hrText = "no completion arrived";
+    }
+    const bool read = c.name == "read";
+    for (size_t i = 0; i < names.size(); ++i) {
+        // An item the request accepted but no completion reported has no outcome: aborted.
+        const bool reported = completion.items.count(clients[i]) > 0;
+        TOutcome& o = completion.items[clients[i]];
+        if (errors[i] != S_OK || !reported) o.error = errors[i] != S_OK ? errors[i] : E_ABORT;
+        r.list.push_back(read ? ReadLine(names[i], o.error, o.value, o.quality, o.time) : WriteLine(names[i], o.error));
+    }
+    CoTaskMemFree(errors);
+    return r;
+}
+
 TResult TItemCommands::Write(const TCommand& c) {
     TResult r;
-    IOPCSyncIO* io = GroupInterface<IOPCSyncIO>(c, IID_IOPCSyncIO, r);
-    if (!io) return r;
     std::vector<std::string> names;
+    std::vector<OPCHANDLE> clients;
     std::vector<OPCHANDLE> handles;
     std::vector<VARIANT> values;
+    const std::vector<TItem>& items = items_[c.args[0]];
     for (const std::string& pair : SplitList(c.args[1])) {
         const size_t eq = pair.find('=');
         const std::string name = pair.substr(0, eq);
-        OPCHANDLE handle = 0;  // a name not added in this session: the server reports the handle
-        for (const TItem& item : items_[c.args[0]])
-            if (item.name == name) handle = item.serverHandle;
+        // A name not added in this session goes with handle 0: the server reports the handle.
+        OPCHANDLE client = 0, handle = 0;
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i].name == name) {
+                client = static_cast<OPCHANDLE>(i + 1);
+                handle = items[i].serverHandle;
+            }
         names.push_back(name);
+        clients.push_back(client);
         handles.push_back(handle);
         values.push_back(ParseValue(eq == std::string::npos ? "" : pair.substr(eq + 1)));
     }
-    HRESULT* errors = nullptr;
-    r.hr = handles.empty() ? E_INVALIDARG
-                           : io->Write(static_cast<DWORD>(handles.size()), handles.data(), values.data(), &errors);
-    io->Release();
+    if (c.options.count("--async")) {
+        r = RunAsync(c, names, clients, handles, [&](IOPCAsyncIO2* io, DWORD transid, DWORD* cancel, HRESULT** errors) {
+            return io->Write(static_cast<DWORD>(handles.size()), handles.data(), values.data(), transid, cancel,
+                             errors);
+        });
+    } else if (IOPCSyncIO* io = GroupInterface<IOPCSyncIO>(c, IID_IOPCSyncIO, r)) {
+        HRESULT* errors = nullptr;
+        r.hr = handles.empty() ? E_INVALIDARG
+                               : io->Write(static_cast<DWORD>(handles.size()), handles.data(), values.data(), &errors);
+        io->Release();
+        if (SUCCEEDED(r.hr)) {
+            for (size_t i = 0; i < names.size(); ++i) r.list.push_back(WriteLine(names[i], errors[i]));
+            CoTaskMemFree(errors);
+        }
+    }
     for (VARIANT& v : values) VariantClear(&v);
-    if (FAILED(r.hr)) return r;
-    for (size_t i = 0; i < names.size(); ++i)
-        r.list.push_back(names[i] + ": " + (errors[i] == S_OK ? "ok" : "error=" + HexCode(errors[i]) + " " +
-                                                                          ErrorText(errors[i])));
-    CoTaskMemFree(errors);
     return r;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "OPCCOMN.h"
 #include "opc/ComText.h"
 
 namespace tw::opcda_cli {
@@ -20,6 +21,19 @@ const char* StateName(OPCSERVERSTATE s) {
         case OPC_STATUS_TEST: return "test";
         default: return "unknown";
     }
+}
+
+// A string the server returned with a success code goes into the named field and is freed. None at all
+// is a marshalling fault (the proxy lost it): E_POINTER, and false.
+bool TakeString(LPWSTR text, const char* field, const char* what, TResult& r) {
+    if (!text) {
+        r.hr = E_POINTER;
+        r.hrText = std::string(what) + " did not arrive";
+        return false;
+    }
+    r.fields.emplace_back(field, Narrow(text));
+    CoTaskMemFree(text);
+    return true;
 }
 
 }  // namespace
@@ -40,7 +54,7 @@ void DrainStrings(IEnumString* strings, std::vector<std::string>& into) {
 
 bool IsCommand(const std::string& word, size_t* positional) {
     static const std::map<std::string, size_t> commands = {
-        {"status", 0}, {"groups", 0}, {"add-group", 1}, {"remove-group", 1}, {"error", 1}};
+        {"status", 0}, {"groups", 0}, {"add-group", 1}, {"remove-group", 1}, {"state", 1}, {"error", 1}};
     auto it = commands.find(word);
     if (it == commands.end()) return false;
     if (positional) *positional = it->second;
@@ -66,6 +80,7 @@ TResult TSession::Run(const TCommand& c) {
     if (c.name == "groups") r = Groups();
     if (c.name == "add-group") r = AddGroup(c);
     if (c.name == "remove-group") r = RemoveGroup(c);
+    if (c.name == "state") r = GroupState(c);
     if (c.name == "error") r = ErrorText(c);
     if (r.hrText.empty()) r.hrText = ServerText(r.hr);
     return r;
@@ -156,23 +171,52 @@ TResult TSession::RemoveGroup(const TCommand& c) {
     return r;
 }
 
+TResult TSession::GroupState(const TCommand& c) {
+    TResult r;
+    r.command = "state";
+    r.fields.emplace_back("group", c.args[0]);
+    IUnknown* group = Group(c.args[0]);
+    IOPCGroupStateMgt* state = nullptr;
+    r.hr = group ? group->QueryInterface(IID_IOPCGroupStateMgt, reinterpret_cast<void**>(&state)) : E_INVALIDARG;
+    if (!group) r.hrText = "no group of that name was added in this session";
+    if (FAILED(r.hr)) return r;
+    DWORD rate = 0, locale = 0;
+    BOOL active = FALSE;
+    LPWSTR name = nullptr;
+    LONG bias = 0;
+    FLOAT deadband = 0;
+    OPCHANDLE client = 0, server = 0;
+    r.hr = state->GetState(&rate, &active, &name, &bias, &deadband, &locale, &client, &server);
+    state->Release();
+    if (FAILED(r.hr) || !TakeString(name, "name", "the group's name", r)) return r;
+    r.numbers.emplace_back("updateRate", rate);
+    r.numbers.emplace_back("active", active);
+    r.numbers.emplace_back("timeBias", bias);
+    r.fields.emplace_back("deadband", std::to_string(deadband));
+    r.numbers.emplace_back("localeId", locale);
+    r.numbers.emplace_back("clientHandle", client);
+    r.numbers.emplace_back("serverHandle", server);
+    return r;
+}
+
 TResult TSession::ErrorText(const TCommand& c) {
     TResult r;
     r.command = "error";
     const HRESULT code = static_cast<HRESULT>(std::strtoul(c.args[0].c_str(), nullptr, 0));
     LPWSTR text = nullptr;
-    r.hr = server_->GetErrorString(code, 0x409, &text);
-    r.fields.emplace_back("code", HexCode(code));
-    if (SUCCEEDED(r.hr)) {
-        if (!text) {
-            // The proxy delivered no string with a success code: a marshalling fault.
-            r.hr = E_POINTER;
-            r.hrText = "the server's text did not arrive";
-            return r;
+    if (c.options.count("--common")) {
+        // IOPCCommon's text, in the locale of this connection.
+        IOPCCommon* common = nullptr;
+        r.hr = server_->QueryInterface(IID_IOPCCommon, reinterpret_cast<void**>(&common));
+        if (SUCCEEDED(r.hr)) {
+            r.hr = common->GetErrorString(code, &text);
+            common->Release();
         }
-        r.fields.emplace_back("text", Narrow(text));
-        CoTaskMemFree(text);
+    } else {
+        r.hr = server_->GetErrorString(code, 0x409, &text);
     }
+    r.fields.emplace_back("code", HexCode(code));
+    if (SUCCEEDED(r.hr)) TakeString(text, "text", "the server's text", r);
     return r;
 }
 

@@ -44,6 +44,7 @@ private:
     TResult Groups();
     TResult AddGroup(const TCommand& c);
     TResult RemoveGroup(const TCommand& c);
+    TResult GroupState(const TCommand& c);
     TResult ErrorText(const TCommand& c);
 
     IOPCServer* server_;

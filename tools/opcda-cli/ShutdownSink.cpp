@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "Apartment.h"
 #include "OPCCOMN.h"
 #include "opc/ComText.h"
 
@@ -91,13 +92,7 @@ TResult AwaitShutdownRequest(IOPCServer* server, int seconds, bool printNow) {
         std::printf("waiting for a shutdown request\n");
         std::fflush(stdout);
     }
-    // The request arrives as a window message of this apartment.
-    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
-    while (!sink.received && GetTickCount64() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
+    PumpUntil([&] { return sink.received; }, seconds);
     // The server may be on its way out: the answer does not matter.
     HRESULT ignored;
     if ((cp = ShutdownPoint(server, ignored))) {

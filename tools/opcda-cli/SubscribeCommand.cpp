@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "Apartment.h"
 #include "opc/ComText.h"
 #include "opc/DataChangeSink.h"
 #include "values/Quality.h"
@@ -67,16 +68,6 @@ std::string Option(const TCommand& c, const char* key, const char* fallback) {
     return it == c.options.end() ? std::string(fallback) : it->second;
 }
 
-// Window messages carry the callbacks into this apartment.
-void PumpFor(double seconds) {
-    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
-    while (seconds <= 0.0 || GetTickCount64() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-}
-
 }  // namespace
 
 bool IsSubscribeCommand(const std::string& word, size_t* positional) {
@@ -111,21 +102,15 @@ TResult RunSubscribe(TSession& session, TItemCommands& items, const TCommand& c,
     r.hr = added.hr;
 
     TUpdatePrinter printer(names, json);
-    IConnectionPointContainer* cpc = nullptr;
-    IConnectionPoint* cp = nullptr;
-    DWORD cookie = 0;
-    if (SUCCEEDED(r.hr))
-        r.hr = session.Group(group)->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
-    if (SUCCEEDED(r.hr)) r.hr = cpc->FindConnectionPoint(IID_IOPCDataCallback, &cp);
-    if (SUCCEEDED(r.hr)) r.hr = cp->Advise(&printer, &cookie);
     if (SUCCEEDED(r.hr)) {
-        if (!json) std::printf("subscribed to %zu item(s)\n", names.size());
-        std::fflush(stdout);
-        PumpFor(seconds);
-        cp->Unadvise(cookie);
+        TSinkLink link(session.Group(group), IID_IOPCDataCallback, &printer);
+        r.hr = link.Result();
+        if (SUCCEEDED(r.hr)) {
+            if (!json) std::printf("subscribed to %zu item(s)\n", names.size());
+            std::fflush(stdout);
+            PumpUntil([] { return false; }, seconds > 0.0 ? seconds : -1.0);  // 0: until stopped
+        }
     }
-    if (cp) cp->Release();
-    if (cpc) cpc->Release();
     step = TCommand{"remove-group", {group}, {{"--force", ""}}};
     session.Run(step);
     r.numbers.emplace_back("dataChanges", printer.dataChanges);

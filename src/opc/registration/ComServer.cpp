@@ -22,13 +22,13 @@ std::wstring Upper(std::wstring s) {
     return s;
 }
 
-std::wstring ModulePath() {
+}  // namespace
+
+std::wstring ProcessExePath() {
     wchar_t exe[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
     return std::wstring(exe, n < MAX_PATH ? n : 0);
 }
-
-}  // namespace
 
 bool HasSwitch(const wchar_t* commandLine, const wchar_t* name) {
     const std::wstring line = commandLine ? commandLine : L"";
@@ -53,8 +53,9 @@ TStartMode ParseStartMode(const wchar_t* commandLine) {
 }
 
 TComServer::TComServer(const wchar_t* commandLine)
-    : mode_(ParseStartMode(commandLine)), exePath_(ModulePath()), lifetime_(nullptr) {
+    : mode_(ParseStartMode(commandLine)), exePath_(ProcessExePath()), lifetime_(nullptr) {
     if (StartedByCom()) lifetime_ = TServerLifetime(&QuitMessageLoop);
+    silent_ = (mode_ == TStartMode::RegServer || mode_ == TStartMode::UnregServer) && HasSwitch(commandLine, L"S");
 }
 
 TComServer::TComServer(const wchar_t* commandLine, IGeneral& general) : TComServer(commandLine) {
@@ -65,15 +66,15 @@ TComServer::~TComServer() { Shutdown(); }
 
 bool TComServer::StartedByCom() const { return mode_ == TStartMode::Automation || mode_ == TStartMode::Embedding; }
 
-bool TComServer::RegisterAll() {
+bool TComServer::RegisterAll(bool withProxyStubs) {
     try {
         RegisterTypeLibrary(exePath_);
         RegisterComClasses(*registry_, exePath_);
         RegisterOPCProgIdName(kOPCProgId, *registry_);
-        return true;
     } catch (const TRegistrationError&) {
         return false;
     }
+    return !withProxyStubs || registry_->RegisterProxyStubs(exePath_);
 }
 
 bool TComServer::Initialize() {
@@ -81,11 +82,17 @@ bool TComServer::Initialize() {
         UnregisterOPCProgIdName(kOPCProgId, *registry_);
         UnregisterTypeLibrary();
         UnregisterComClasses(*registry_);
+        failed_ = !registry_->UnregisterProxyStubs(exePath_);
         return false;
     }
-    const bool registered = RegisterAll();
+    // A normal start registers the classes only; the proxy/stubs go with the register mode (the
+    // installer's) and the console's "Register".
+    const bool registered = RegisterAll(mode_ == TStartMode::RegServer);
     if (mode_ == TStartMode::RegServer) {
-        if (!registered) {
+        // A failure must reach whoever started the register mode: the exit code says it, and the message
+        // box too unless nobody may be there to close it.
+        failed_ = !registered;
+        if (failed_ && !silent_) {
             if (general_)
                 general_->ShowMsg(kRegistryErrorText, mkError, mbOKOnly, 0);
             else

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "libs/General.h"
@@ -18,6 +19,12 @@ enum class TStartMode { Normal, Automation, Embedding, RegServer, UnregServer };
 bool HasSwitch(const wchar_t* commandLine, const wchar_t* name);
 // AUTOMATION and EMBEDDING win over REGSERVER, which wins over UNREGSERVER.
 TStartMode ParseStartMode(const wchar_t* commandLine);
+// The exe's own full path.
+std::wstring ProcessExePath();
+
+// Exit code of the register and unregister modes when a registry write or a proxy/stub's registration
+// failed (0: done; 1: another instance is running, and nothing was done).
+constexpr int kExitRegistrationFailed = 2;
 
 class TComServer {
 public:
@@ -34,10 +41,15 @@ public:
     void SetExePath(const std::wstring& exePath) { exePath_ = exePath; }
 
     TStartMode Mode() const { return mode_; }
-    // Registers (or, in the unregister mode, removes) the classes and the type library. False in the
-    // register and unregister modes: the process must end without a window. Otherwise announces the
-    // class objects to COM and returns true.
+    // Registers (or, in the unregister mode, removes) the classes and the type library; in those two
+    // modes the proxy/stubs beside the exe as well. False in the register and unregister modes: the
+    // process must end without a window. Otherwise announces the class objects to COM and returns true.
     bool Initialize();
+    // The register or unregister mode with the switch S (as the installer starts it): no message box,
+    // the exit code tells.
+    bool Silent() const { return silent_; }
+    // What the process returns after Initialize() answered false: 0 or kExitRegistrationFailed.
+    int ExitCode() const { return failed_ ? kExitRegistrationFailed : 0; }
     bool StartedByCom() const;
     // Server objects made through the factory plus LockServer locks.
     long LiveCount() const { return lifetime_.Count(); }
@@ -45,7 +57,7 @@ public:
     void Shutdown();
 
 private:
-    bool RegisterAll();
+    bool RegisterAll(bool withProxyStubs);
     void RegisterClassObjects();
 
     TStartMode mode_;
@@ -57,6 +69,8 @@ private:
     std::vector<DWORD> cookies_;
     std::vector<TClassFactory*> factories_;
     bool shutDown_ = false;
+    bool silent_ = false;
+    bool failed_ = false;
 };
 
 }  // namespace tw::opc

@@ -1,5 +1,6 @@
 #include "opc/registration/ConsoleRegistration.h"
 
+#include "opc/registration/ComServer.h"
 #include "opc/registration/RegDeRegServer.h"
 
 namespace tw::opc {
@@ -9,6 +10,11 @@ void RegSerBtnClick(IGeneral& general, IClassesRegistry& registry) {
         RegisterOPCServer(kOPCProgId, registry);
     } catch (const TRegistrationError& e) {
         general.ShowMsg(e.what(), mkError, mbOKOnly, 0);
+        return;
+    }
+    // Clients in other processes reach the server only through a proxy/stub of their own bitness.
+    if (!registry.RegisterProxyStubs(ProcessExePath())) {
+        general.ShowMsg(kRegistryErrorText, mkError, mbOKOnly, 0);
         return;
     }
     general.ShowMsg("The OPC Server has been registered successfully!", mkInformation, mbOKOnly, 0);

@@ -1,4 +1,6 @@
-// What the server console's "Register" and "Unregister" buttons do.
+// What the server console's "Register" and "Unregister" buttons do. "Register" also registers the
+// proxy/stubs beside the exe (32- and 64-bit, each only where none is), as /RegServer does;
+// "Unregister" leaves them, since other clients of the machine may be using them.
 #pragma once
 
 #include "libs/General.h"

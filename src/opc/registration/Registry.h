@@ -1,5 +1,6 @@
 // The class registry (HKEY_CLASSES_ROOT) as registration needs it, behind an interface so that a
-// refused write can be tested.
+// refused write can be tested. The proxy/stubs, which write their own entries there, are registered
+// through it too.
 #pragma once
 
 #include <stdexcept>
@@ -22,6 +23,13 @@ public:
     virtual bool SetDefaultValue(const std::string& key, const std::string& value) = 0;
     // Deletes this one key; a key with subkeys stays. Failures are not reported.
     virtual void DeleteKey(const std::string& key) = 0;
+    // The proxy/stubs that lie beside exePath: TarnowickPS.dll for 64-bit clients, x86\TarnowickPS32.dll
+    // for 32-bit ones. Each registers itself in a process of its own bitness, so in the registry view
+    // its clients read, and only for the interfaces that have no proxy/stub there. A file that is not
+    // there is skipped. False when one could not be registered.
+    virtual bool RegisterProxyStubs(const std::wstring& exePath) = 0;
+    // Removes their entries where they are ours; false when a removal could not be run.
+    virtual bool UnregisterProxyStubs(const std::wstring& exePath) = 0;
 };
 
 // HKEY_CLASSES_ROOT of this machine.
@@ -29,6 +37,8 @@ class TClassesRootRegistry final : public IClassesRegistry {
 public:
     bool SetDefaultValue(const std::string& key, const std::string& value) override;
     void DeleteKey(const std::string& key) override;
+    bool RegisterProxyStubs(const std::wstring& exePath) override;
+    bool UnregisterProxyStubs(const std::wstring& exePath) override;
 };
 
 // Writes or raises TRegistrationError with kRegistryErrorText.

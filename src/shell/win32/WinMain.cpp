@@ -42,11 +42,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
 
         tw::TInstanceGuard guard;
         if (!guard.Acquire(tw::OwnInstanceMutexName())) {
-            libs.General().ShowMsg("Velmora Tarnowick is already running!", tw::mkError, tw::mbOKOnly, 0);
+#ifdef TW_HAVE_OPC
+            // A silent register mode (an installer's) must not wait on a box that nobody sees.
+            if (!server.Silent())
+#endif
+                libs.General().ShowMsg("Velmora Tarnowick is already running!", tw::mkError, tw::mbOKOnly, 0);
             rc = 1;
         } else {
 #ifdef TW_HAVE_OPC
-            if (server.Initialize()) rc = tw::RunMainWindow(instance, libs, startPolling);
+            rc = server.Initialize() ? tw::RunMainWindow(instance, libs, startPolling) : server.ExitCode();
             server.Shutdown();
 #else
             rc = tw::RunMainWindow(instance, libs);

@@ -22,6 +22,7 @@
 #include "groups/FakeDataSink.h"
 #include "opc/ComText.h"
 #include "opc/OpcError.h"
+#include "opc/server/ConsoleResource.h"
 #include "resource.h"
 
 namespace tw::opc {
@@ -264,6 +265,80 @@ TEST_F(AsyncEndToEnd, SubscriptionAndAsyncRequestsThroughTheProxyOutliveAKilledC
     cpc->Release();
     mgt->Release();
     server->Release();
+    ASSERT_TRUE(e2e::SendCopyData(main, "Exit"));
+    EXPECT_TRUE(gateway.WaitExit(15000));
+}
+
+// A 32-bit client (opcda-cli32) against the 64-bit gateway, as most plant clients are: it reaches the
+// server only through the 32-bit proxy/stub, which the gateway's register mode registers in the 32-bit
+// registry view. Every kind of string the widl repair concerns crosses here (item ids from GetItemID
+// and LookupItemIDs, the group's name, error texts); the device is the oracle of the writes.
+TEST_F(AsyncEndToEnd, A32BitClientDoesEverythingThroughTheProxyStubTheRegisterModeRegisters) {
+    const std::wstring bin = e2e::BinFolder();
+    const std::wstring cli = L"\"" + bin + L"x86\\opcda-cli32.exe\" ";
+    ASSERT_TRUE(test::FileExists(bin + L"x86\\opcda-cli32.exe")) << "opcda-cli32.exe is not built";
+    wchar_t wow64[MAX_PATH];
+    ASSERT_GT(GetSystemWow64DirectoryW(wow64, MAX_PATH), 0u) << "no 32-bit Windows (wine32) here";
+    // No 32-bit proxy/stub of ours registered; the copy's register mode registers the one beside it.
+    test::RunProgram(L"\"" + std::wstring(wow64) + L"\\regsvr32.exe\" /s /u \"" + bin + L"x86\\TarnowickPS32.dll\"",
+                     30000);
+    CreateDirectoryW((folder + L"x86").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((bin + L"x86\\TarnowickPS32.dll").c_str(), (folder + L"x86\\TarnowickPS32.dll").c_str(),
+                          FALSE));
+    ASSERT_EQ(test::RunProgram(L"\"" + folder + L"Tarnowick.exe\" /RegServer /S", 60000).exitCode, 0u);
+
+    device->SetRegister(40, 300);
+    device->SetRegister(41, 41);
+    e2e::TProcess gateway = e2e::TProcess::Start(folder + L"Tarnowick.exe");
+    HWND main = test::TickStartPolling(gateway.Pid(), kStartMs, kStartMs);
+    ASSERT_NE(main, nullptr) << "the gateway showed no main window";
+    HWND console = test::OpenServerConsole(gateway.Pid(), main, kStartMs);
+    ASSERT_NE(console, nullptr);
+
+    // By ProgID: the address space, the strings, items, synchronous and asynchronous reads and writes.
+    auto r = test::RunProgram(cli + L"VelmoraTarnowick.DA2.1 status browse --item-ids properties T2 --item-ids "
+                                    L"error 0xC0040007 --common add-group G --rate 100 state G add G T1,T2 read G "
+                                    L"write G T2=9 read G --async write G T2=11,nosuch=1 --async remove-group G",
+                              60000);
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    for (const char* expected : {"state: running",
+                                 "- T1\tT1", "- T2\tT2", "- U1\tU1",                 // GetItemID
+                                 "\tItem Canonical Data Type\t2\t18\t",
+                                 "text: The item is no longer available in the server address space.",
+                                 "name: G", "updateRate: 100",                      // GetState
+                                 "T2: value=41 vt=3 quality=0xC0 (good)",           // read from the device
+                                 "T2: value=9 vt=3 quality=0xC0 (good)",            // the async read after the write
+                                 "nosuch: error=0xC0040001", "remove-group: ok"})
+        EXPECT_NE(r.output.find(expected), std::string::npos) << "no \"" << expected << "\" in\n" << r.output;
+    EXPECT_EQ(device->Register(41), 11) << "the asynchronous write did not reach the device";
+    // LookupItemIDs: the property that stands for the item itself names the item.
+    const std::size_t own = r.output.find("\tT2\t18\t");
+    ASSERT_NE(own, std::string::npos) << r.output;
+    const std::string line = r.output.substr(own, r.output.find_first_of("\r\n", own) - own);
+    EXPECT_EQ(line.substr(line.rfind('\t')), "\tT2") << line;
+
+    // By CLSID: a subscription follows the device's changes.
+    std::string subscribed;
+    std::thread client([&] {
+        subscribed = test::RunProgram(cli + L"--json {FE4F5263-11D5-4724-95BA-A978983B6369} subscribe T1 --rate 100 "
+                                            L"--duration 4",
+                                      60000)
+                         .output;
+    });
+    for (uint16_t v = 301; v < 320; ++v) {
+        device->SetRegister(40, v);
+        Sleep(250);
+    }
+    client.join();
+    EXPECT_GE(CliGoodValues(subscribed).size(), 3u) << subscribed;
+    EXPECT_NE(subscribed.find("\"ok\":true"), std::string::npos) << subscribed;
+
+    // Both let go of everything they held.
+    EXPECT_TRUE(test::WaitConsoleCounts(console, L"0", L"0", 15000))
+        << "clients " << Narrow(e2e::ControlText(console, IDC_CLIENTCONLBL).c_str()) << ", groups "
+        << Narrow(e2e::ControlText(console, IDC_GRPCOUNTLBL).c_str());
+    e2e::PressButton(console, L"Close");
     ASSERT_TRUE(e2e::SendCopyData(main, "Exit"));
     EXPECT_TRUE(gateway.WaitExit(15000));
 }

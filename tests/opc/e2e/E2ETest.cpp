@@ -17,6 +17,7 @@
 #include "opc/Guids.h"
 #include "opc/OpcError.h"
 #include "opc/registration/ClassRegistration.h"
+#include "opc/registration/ComServer.h"
 #include "opc/registration/ConsoleRegistration.h"
 #include "opc/registration/RegDeRegServer.h"
 #include "opc/server/ServIMPL.h"
@@ -39,19 +40,36 @@ public:
     std::vector<std::string> messages;
 };
 
-bool KeyExists(const std::wstring& key) {
+// The proxy/stubs' class and the interface they are checked by.
+const wchar_t kOurProxyStub[] = L"CLSID\\{B7E6FFD3-103E-4CB4-BAE7-1B8684BEF84D}";
+const wchar_t kServerInterface[] = L"Interface\\{39C13A4D-011E-11D0-9675-0020AFD8ADB3}";
+
+// view: 0, or KEY_WOW64_32KEY for what 32-bit programs read.
+bool KeyExists(const std::wstring& key, REGSAM view = 0) {
     HKEY h;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS) return false;
     RegCloseKey(h);
     return true;
 }
 
-std::string DefaultValue(const std::wstring& key) {
+std::string DefaultValue(const std::wstring& key, REGSAM view = 0) {
+    HKEY h;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &h) != ERROR_SUCCESS) return "<missing>";
     wchar_t buf[512];
     DWORD bytes = sizeof buf;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, buf, &bytes) != ERROR_SUCCESS)
-        return "<missing>";
-    return Narrow(buf);
+    const LONG rc = RegGetValueW(h, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, buf, &bytes);
+    RegCloseKey(h);
+    return rc == ERROR_SUCCESS ? Narrow(buf) : "<missing>";
+}
+
+void DeleteTree(const std::wstring& key, REGSAM view) {
+    const std::size_t slash = key.find_last_of(L'\\');
+    HKEY parent;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | view, &parent) !=
+        ERROR_SUCCESS)
+        return;
+    RegDeleteTreeW(parent, key.substr(slash + 1).c_str());
+    RegCloseKey(parent);
 }
 
 // Whether the category manager lists DA2 among the OPC DA 2.0 servers, as server browsers ask.
@@ -118,9 +136,10 @@ TEST_F(EndToEnd, ProxyStubRegistersOnlyWhereNoneIsRegistered) {
     FreeLibrary(ps);
 }
 
-TEST_F(EndToEnd, RegServerWritesTheClassesAndTheProgIdNameButNoOpcMarkers) {
+TEST_F(EndToEnd, RegServerWritesTheClassesTheProgIdNameAndTheProxyStubsButNoOpcMarkers) {
     TClassesRootRegistry registry;
     UnregisterOPCServer(kOPCProgId, registry);  // a previous run's console registration
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) DeleteTree(kOurProxyStub, view);
     const auto r = RunProgram(L"\"" + serverPath + L"\" -regserver", 30000);
     ASSERT_TRUE(r.started);
     EXPECT_FALSE(r.timedOut) << "the register mode must end by itself, without a window";
@@ -138,11 +157,50 @@ TEST_F(EndToEnd, RegServerWritesTheClassesAndTheProgIdNameButNoOpcMarkers) {
     EXPECT_FALSE(KeyExists(L"VelmoraTarnowick.DA2.1\\OPC"));
     EXPECT_FALSE(IsServerInOpcCategory());
     EXPECT_TRUE(KeyExists(L"TypeLib\\{775D096D-0F0F-45FA-8EE1-4C1FD194910B}\\2.0\\0\\win64"));
+    // The proxy/stubs beside the exe, each in the registry view its clients read: 64-bit clients reach
+    // the server through TarnowickPS.dll, 32-bit ones through x86\TarnowickPS32.dll.
+    const std::wstring folder = serverPath.substr(0, serverPath.find_last_of(L'\\') + 1);
+    const std::wstring server = std::wstring(kServerInterface) + L"\\ProxyStubClsid32";
+    const std::wstring inproc = std::wstring(kOurProxyStub) + L"\\InprocServer32";
+    EXPECT_EQ(DefaultValue(server, KEY_WOW64_64KEY), "{B7E6FFD3-103E-4CB4-BAE7-1B8684BEF84D}");
+    EXPECT_EQ(DefaultValue(inproc, KEY_WOW64_64KEY), Narrow((folder + L"TarnowickPS.dll").c_str()));
+    EXPECT_EQ(DefaultValue(server, KEY_WOW64_32KEY), "{B7E6FFD3-103E-4CB4-BAE7-1B8684BEF84D}");
+    EXPECT_EQ(DefaultValue(inproc, KEY_WOW64_32KEY), Narrow((folder + L"x86\\TarnowickPS32.dll").c_str()));
 }
 
-TEST_F(EndToEnd, ConsoleRegisterWritesTheProgIdAndTheCategory) {
+// A registration that the registry refuses (here a volatile key where the 32-bit proxy/stub must add
+// subkeys) ends the register mode with a non-zero code; started with /S, as the installer starts it,
+// without a message box, which nobody would be there to close.
+TEST_F(EndToEnd, AFailedRegServerEndsWithAnErrorCodeAndShowsABoxOnlyWhenNotSilent) {
+    DeleteTree(kServerInterface, KEY_WOW64_32KEY);
+    HKEY refusing;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kServerInterface, 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &refusing, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(refusing);
+
+    const auto silent = RunProgram(L"\"" + serverPath + L"\" /RegServer /S", 60000);
+    ASSERT_TRUE(silent.started);
+    EXPECT_FALSE(silent.timedOut) << "the silent register mode waited, on a box nobody sees";
+    EXPECT_EQ(silent.exitCode, static_cast<DWORD>(kExitRegistrationFailed));
+
+    e2e::TProcess shown = e2e::TProcess::Start(serverPath, L"/RegServer");
+    const HWND box = e2e::WaitForDialog(shown.Pid(), L"Error creating system registry entry", 60000);
+    EXPECT_NE(box, nullptr) << "the register mode started by hand shows what failed";
+    if (box) e2e::PressButton(box, L"OK");
+    DWORD code = 0;
+    EXPECT_TRUE(shown.WaitExit(30000, &code));
+    EXPECT_EQ(code, static_cast<DWORD>(kExitRegistrationFailed));
+
+    DeleteTree(kServerInterface, KEY_WOW64_32KEY);
+    EXPECT_EQ(RunProgram(L"\"" + serverPath + L"\" /RegServer /S", 60000).exitCode, 0u);
+    EXPECT_TRUE(KeyExists(std::wstring(kServerInterface) + L"\\NumMethods", KEY_WOW64_32KEY));
+}
+
+TEST_F(EndToEnd, ConsoleRegisterWritesTheProgIdTheCategoryAndTheProxyStubs) {
     TRecordingGeneral general;
     TClassesRootRegistry registry;
+    DeleteTree(kOurProxyStub, KEY_WOW64_32KEY);
     RegSerBtnClick(general, registry);
     RegSerBtnClick(general, registry);  // twice gives the same contents
     EXPECT_EQ(general.messages, std::vector<std::string>(2, "The OPC Server has been registered successfully!"));
@@ -153,6 +211,9 @@ TEST_F(EndToEnd, ConsoleRegisterWritesTheProgIdAndTheCategory) {
     EXPECT_EQ(DefaultValue(std::wstring(kDa2Key) + L"\\ProgID"), "VelmoraTarnowick.DA2.1");
     EXPECT_TRUE(IsServerInOpcCategory());
     EXPECT_TRUE(KeyExists(std::wstring(kDa2Key) + L"\\Implemented Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"));
+    // Those beside this program, for 32-bit clients too.
+    EXPECT_EQ(DefaultValue(std::wstring(kOurProxyStub) + L"\\InprocServer32", KEY_WOW64_32KEY),
+              Narrow((BinDir() + L"x86\\TarnowickPS32.dll").c_str()));
 }
 
 // Everything one client does with its server; returns early on a fatal failure, and the caller
@@ -320,6 +381,10 @@ TEST_F(EndToEnd, UnregServerRemovesTheClassEntries) {
     EXPECT_FALSE(KeyExists(L"Tarnowick.DA2"));
     EXPECT_FALSE(KeyExists(L"VelmoraTarnowick.DA2.1\\CLSID"));
     EXPECT_FALSE(KeyExists(L"TypeLib\\{775D096D-0F0F-45FA-8EE1-4C1FD194910B}\\2.0"));
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        EXPECT_FALSE(KeyExists(kServerInterface, view)) << "our proxy/stub stays registered in view " << view;
+        EXPECT_FALSE(KeyExists(kOurProxyStub, view)) << "our proxy/stub stays registered in view " << view;
+    }
     // Back to the registered state for whoever runs next.
     EXPECT_EQ(RunProgram(L"\"" + serverPath + L"\" /RegServer", 30000).exitCode, 0u);
 }
