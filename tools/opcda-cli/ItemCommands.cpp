@@ -110,7 +110,9 @@ TResult TItemCommands::Add(const TCommand& c) {
     for (size_t i = 0; i < names.size(); ++i) {
         std::string line = names[i] + ": ";
         if (errors[i] == S_OK) {
-            items_[c.args[0]].push_back({names[i], results[i].hServer});
+            // Only an analog item has units, and its canonical type is a float.
+            const bool analog = results[i].vtCanonicalDataType == VT_R8 || results[i].vtCanonicalDataType == VT_R4;
+            items_[c.args[0]].push_back({names[i], results[i].hServer, analog ? session_.Units(names[i]) : ""});
             line += "serverHandle=" + std::to_string(results[i].hServer) +
                     " canonicalType=" + std::to_string(results[i].vtCanonicalDataType) +
                     " accessRights=" + std::to_string(results[i].dwAccessRights);
@@ -123,6 +125,14 @@ TResult TItemCommands::Add(const TCommand& c) {
     CoTaskMemFree(results);
     CoTaskMemFree(errors);
     return r;
+}
+
+std::vector<std::string> TItemCommands::Units(const std::string& group) const {
+    std::vector<std::string> units;
+    auto found = items_.find(group);
+    if (found != items_.end())
+        for (const TItem& item : found->second) units.push_back(item.units);
+    return units;
 }
 
 TResult TItemCommands::Read(const TCommand& c) {
@@ -145,8 +155,9 @@ TResult TItemCommands::Read(const TCommand& c) {
     for (size_t i = 0; i < items.size(); ++i) {
         std::string line = items[i].name + ": ";
         if (errors[i] == S_OK || states[i].wQuality != 0 || states[i].vDataValue.vt != VT_EMPTY)
-            line += "value=" + ValueText(states[i].vDataValue) + " quality=" + QualityText(states[i].wQuality) +
-                    " time=" + UtcText(states[i].ftTimeStamp);
+            line += "value=" + ValueText(states[i].vDataValue) +
+                    (items[i].units.empty() ? "" : " units=" + items[i].units) +
+                    " quality=" + QualityText(states[i].wQuality) + " time=" + UtcText(states[i].ftTimeStamp);
         if (errors[i] != S_OK) line += " error=" + HexCode(errors[i]) + " " + ErrorText(errors[i]);
         r.list.push_back(line);
         VariantClear(&states[i].vDataValue);

@@ -26,11 +26,14 @@ public:
     explicit TItemCommands(TSession& session) : session_(session) {}
 
     TResult Run(const TCommand& command);
+    // The engineering units of each item added to the group, in the order added ("" for none).
+    std::vector<std::string> Units(const std::string& group) const;
 
 private:
     struct TItem {
         std::string name;
         OPCHANDLE serverHandle;
+        std::string units;  // of an analog item
     };
     TResult Add(const TCommand& c);
     TResult Read(const TCommand& c);
