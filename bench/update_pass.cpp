@@ -77,6 +77,8 @@ void BuildTags() {
         if (scaled && i % 2 == 0) r.Scaling = tw::TScaling{true, 0, 65535, 0, 100, false};
     }
     tw::BuildTagTable(tw::DeviceList);
+    // Good values to start from, so that the changing passes change values only.
+    for (int i = 0; i < kItems; ++i) tw::DataPoints[static_cast<size_t>(i)].Store(static_cast<uint16_t>(i + 1), tw::kQualityGood);
 }
 
 void AddGroupWithItems(IOPCServer* server, int index, TCountingSink& sink, std::vector<IUnknown*>& held) {
@@ -159,7 +161,7 @@ int wmain(int argc, wchar_t** argv) {
     sink.items = 0;
     const std::vector<double> changing = TimePasses([](int pass) {
         for (int i = 0; i < kItems; ++i)
-            tw::DataPoints[static_cast<size_t>(i)].Store(static_cast<uint16_t>(pass * 7 + i + 1), tw::kQualityGood);
+            tw::DataPoints[static_cast<size_t>(i)].Store(static_cast<uint16_t>((pass + 1) * 7 + i + 1), tw::kQualityGood);
     });
     // Scaled items move within their deadband: only the others are reported.
     if (sink.items != static_cast<long long>(scaled ? items / 2 : items) * kPasses) Fail("a changing pass missed items");
