@@ -3,6 +3,9 @@
 // delivery thread calls. Measured idle (no value changes) and with every value changing (310 data
 // changes of 1,000 items each, handed to 31 delivery threads); the delivery itself is not timed.
 // Runs under Wine in the Windows build; the pass itself makes no system calls but the threads' wake-up.
+// --scaled: every other tag is scaled into engineering units and every group has a 1 % deadband, which
+// the changing values (7 raw counts a pass of 0..65535 as 0..100) never leave: those items are
+// refreshed and filtered on every pass, never reported.
 #include <windows.h>
 #include <ole2.h>
 
@@ -10,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "OPCDA.h"
@@ -62,14 +66,19 @@ void Fail(const char* what) {
     std::exit(1);
 }
 
+bool scaled = false;
+
 void BuildTags() {
     tw::TModBusObj& device = tw::DeviceList.Add();
     for (int i = 0; i < kItems; ++i) {
         tw::TIOPointObj& r = device.Registers[static_cast<size_t>(device.AddRegister())];
         r.RegisterNo = i + 1;
         r.TagName = "Tank" + std::to_string(1000 + i);
+        if (scaled && i % 2 == 0) r.Scaling = tw::TScaling{true, 0, 65535, 0, 100, false};
     }
     tw::BuildTagTable(tw::DeviceList);
+    // Good values to start from, so that the changing passes change values only.
+    for (int i = 0; i < kItems; ++i) tw::DataPoints[static_cast<size_t>(i)].Store(static_cast<uint16_t>(i + 1), tw::kQualityGood);
 }
 
 void AddGroupWithItems(IOPCServer* server, int index, TCountingSink& sink, std::vector<IUnknown*>& held) {
@@ -77,8 +86,9 @@ void AddGroupWithItems(IOPCServer* server, int index, TCountingSink& sink, std::
     DWORD revised = 0;
     IUnknown* group = nullptr;
     const std::wstring name = L"G" + std::to_wstring(index);
-    if (server->AddGroup(name.c_str(), TRUE, 10, 1, nullptr, nullptr, 0x409, &handle, &revised, IID_IOPCItemMgt,
-                         &group) != S_OK)
+    FLOAT deadband = 1.0f;
+    if (server->AddGroup(name.c_str(), TRUE, 10, 1, nullptr, scaled ? &deadband : nullptr, 0x409, &handle, &revised,
+                         IID_IOPCItemMgt, &group) != S_OK)
         Fail("AddGroup");
     held.push_back(group);
     std::vector<std::wstring> names(kItems);
@@ -129,7 +139,8 @@ std::vector<double> TimePasses(Change change) {
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    scaled = argc > 1 && std::wstring(argv[1]) == L"--scaled";
     if (FAILED(OleInitialize(nullptr))) Fail("OleInitialize");
     BuildTags();
     TCountingSink sink;
@@ -150,14 +161,15 @@ int wmain() {
     sink.items = 0;
     const std::vector<double> changing = TimePasses([](int pass) {
         for (int i = 0; i < kItems; ++i)
-            tw::DataPoints[static_cast<size_t>(i)].Store(static_cast<uint16_t>(pass * 7 + i + 1), tw::kQualityGood);
+            tw::DataPoints[static_cast<size_t>(i)].Store(static_cast<uint16_t>((pass + 1) * 7 + i + 1), tw::kQualityGood);
     });
-    if (sink.items != static_cast<long long>(items) * kPasses) Fail("a changing pass missed items");
+    // Scaled items move within their deadband: only the others are reported.
+    if (sink.items != static_cast<long long>(scaled ? items / 2 : items) * kPasses) Fail("a changing pass missed items");
 
     const double idleMs = idle[idle.size() / 2];
     const double changingMs = changing[changing.size() / 2];
-    std::printf("servers: %d groups_per_server: %d items_per_group: %d items: %.0f passes: %d\n", kServers, kGroups,
-                kItems, items, kPasses);
+    std::printf("servers: %d groups_per_server: %d items_per_group: %d items: %.0f passes: %d%s\n", kServers, kGroups,
+                kItems, items, kPasses, scaled ? " (half scaled, 1 % deadband)" : "");
     std::printf("idle_pass_ms min/median/max: %.3f / %.3f / %.3f (%.1f%% of the 10 ms budget)\n", idle.front(),
                 idleMs, idle.back(), 100.0 * idleMs / kBudgetMs);
     std::printf("changing_pass_ms min/median/max: %.3f / %.3f / %.3f (%.1f%% of the 10 ms budget)\n",

@@ -22,11 +22,16 @@ CREATE TABLE IF NOT EXISTS I_O_SETTING (
  ID INTEGER PRIMARY KEY AUTOINCREMENT, DEVICE_ID INTEGER, DESCRIPTION VARCHAR(100), REGISTER_NO INTEGER,
  REGISTER_TYPE INTEGER, TAG_NAME VARCHAR(100));
 """
-ADDED_COLUMNS = [("DEVICE", "BLOCK_READS"), ("DEVICE", "WORD_ORDER"), ("DEVICE", "WRITE_MULTIPLE"),
-                 ("I_O_SETTING", "DATA_TYPE")]
+ADDED_COLUMNS = [("DEVICE", "BLOCK_READS", "INTEGER"), ("DEVICE", "WORD_ORDER", "INTEGER"),
+                 ("DEVICE", "WRITE_MULTIPLE", "INTEGER"), ("I_O_SETTING", "DATA_TYPE", "INTEGER"),
+                 ("I_O_SETTING", "RAW_LOW", "REAL"), ("I_O_SETTING", "RAW_HIGH", "REAL"),
+                 ("I_O_SETTING", "EU_LOW", "REAL"), ("I_O_SETTING", "EU_HIGH", "REAL"),
+                 ("I_O_SETTING", "EU_UNITS", "VARCHAR(32)"), ("I_O_SETTING", "EU_CLAMP", "INTEGER")]
 REGISTER, COIL, INPUT_REGISTER, DISCRETE_INPUT = 0, 1, 2, 3
 UINT16, INT32, FLOAT32 = 0, 3, 4
 HIGH_WORD_FIRST, LOW_WORD_FIRST = 0, 1
+NONE = (None, None, None, None, None, 0)  # no scaling: raw low/high, EU low/high, units, clamp
+PERCENT_OF_4_20_MA = (0, 27648, 0, 100, "%", 1)
 # The gateway lists registers by description: the prefixes keep each table in number order.
 DEVICES = [
     ("Demo device", HIGH_WORD_FIRST, [
@@ -35,6 +40,8 @@ DEVICES = [
         ("C3 Valve (write me)", 3, COIL, "Demo.Valve", UINT16),
         ("D1 Door closed (open 2 s in 7)", 1, DISCRETE_INPUT, "Demo.DoorClosed", UINT16),
         ("I1 Room temperature (Float32, degrees)", 1, INPUT_REGISTER, "Demo.RoomTemperature", FLOAT32),
+        ("I3 Tank level (4-20 mA, 0-27648 scaled to 0-100 %)", 3, INPUT_REGISTER, "Demo.TankLevel", UINT16,
+         PERCENT_OF_4_20_MA),
         ("R1 Counter (+1 every second)", 1, REGISTER, "Demo.Counter", UINT16),
         ("R2 Level (slow wave)", 2, REGISTER, "Demo.Level", UINT16),
         ("R3 Temperature (0.1 degree)", 3, REGISTER, "Demo.Temperature", UINT16),
@@ -68,17 +75,18 @@ def main():
             if db.execute("SELECT COUNT(*) FROM DEVICE").fetchone()[0] > 0:
                 print(f"Configuration kept: {path} already has devices.")
                 return 0
-            for table, column in ADDED_COLUMNS:
+            for table, column, kind in ADDED_COLUMNS:
                 if column not in [row[1] for row in db.execute(f"PRAGMA table_info({table})")]:
-                    db.execute(f"ALTER TABLE {table} ADD COLUMN {column} INTEGER")
+                    db.execute(f"ALTER TABLE {table} ADD COLUMN {column} {kind}")
             tags = 0
             for description, word_order, points in DEVICES:
                 device = db.execute(
                     "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED, WORD_ORDER) "
                     "VALUES (?, ?, ?, ?, 0, ?)", (description, "127.0.0.1", port, 1, word_order)).lastrowid
                 db.executemany(
-                    "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME, DATA_TYPE) "
-                    "VALUES (?, ?, ?, ?, ?, ?)", [(device, *point) for point in points])
+                    "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME, DATA_TYPE, "
+                    "RAW_LOW, RAW_HIGH, EU_LOW, EU_HIGH, EU_UNITS, EU_CLAMP) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                    [(device, *point[:5], *(point[5] if len(point) > 5 else NONE)) for point in points])
                 tags += len(points)
     finally:
         db.close()

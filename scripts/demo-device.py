@@ -11,6 +11,7 @@ Holding registers (1-based numbers, as configured in Tarnowick):
   101-200 free for anybody's values, changed only by writes
 Input registers:
   1-2 room temperature in degrees, a 32-bit float held high word first ("ABCD"), drifting around 21.5
+  3 tank level from a 4-20 mA input, 0-27648 for 0-100 %, a slow wave between 20 % and 80 %
 Coils:
   1 pump, toggles every second      2 alarm, on one second in five    3 valve, changed only by writes
 Discrete inputs:
@@ -45,10 +46,11 @@ def values_at(second):
     high, low = struct.unpack(">HH", struct.pack(">i", 100000 + 1234 * second))
     energy = [low, high]  # low word first
     room = list(struct.unpack(">HH", struct.pack(">f", 21.5 + 1.5 * math.sin(second / 20.0))))
+    tank = int(13824 + 8294 * math.sin(second / 15.0))
     pump = second % 2 == 1
     alarm = second % 5 == 4
     door_closed = second % 7 < 5
-    return [counter, level, temperature], energy, room, [pump, alarm], [door_closed]
+    return [counter, level, temperature], energy, room + [tank], [pump, alarm], [door_closed]
 
 
 class TracingContext(ModbusSlaveContext):
@@ -94,7 +96,7 @@ async def serve(port, trace):
         if serving.done():
             serving.result()  # raises the reason, e.g. the port is taken
         await asyncio.sleep(0.01)
-    print(f"Demo Modbus TCP device listening on {HOST}:{port}: holding registers 1-6, input registers 1-2, coils "
+    print(f"Demo Modbus TCP device listening on {HOST}:{port}: holding registers 1-6, input registers 1-3, coils "
           f"1-{COIL_COUNT} and discrete input 1 change every second. Stop with Ctrl-C.", flush=True)
     changing = asyncio.create_task(change_every_second(slave))
     stop = asyncio.Event()

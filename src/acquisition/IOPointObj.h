@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "values/Scaling.h"
 #include "values/TypedValue.h"
 
 namespace tw {
@@ -22,6 +23,9 @@ struct TIOPointObj {
     // The stored configuration names nothing this version can read (an unknown data type, or a value
     // that runs past the last register): never read or written, its point says config error.
     bool Unusable = false;
+    // Engineering units of a register's value for OPC clients; the device side reads and writes raw.
+    TScaling Scaling;
+    std::string Units;
     std::string TagName;
     int32_t TagIndex = -1;     // set by the tag table's build; -1: no data point
 
@@ -34,6 +38,13 @@ struct TIOPointObj {
     // The data type of the value its point holds: a bit is a UInt16 0 or 1.
     TDataType ValueType() const { return IsBit() ? TDataType::UInt16 : DataType; }
     int Width() const { return RegisterCount(ValueType()); }
+    // What the register grid shows for the raw value: an analog register's engineering value with its
+    // units, as clients see it.
+    std::string ShownValue(uint64_t raw) const {
+        if (IsBit() || !Scaling.Enabled) return ValueText(raw, ValueType());
+        const std::string text = ValueText(ScaledBits(Scaling, raw, DataType), ScaledType(DataType));
+        return Units.empty() ? text : text + " " + Units;
+    }
     // The Modbus read function of its table: 3, 1, 4 or 2.
     uint8_t ReadFunction() const {
         static constexpr uint8_t kFunctions[] = {3, 1, 4, 2};

@@ -70,32 +70,41 @@ void SimulatePortClick(const TSimulateSelection& selection, ISimulateDialog& dia
     TModBusObj& device = *selection.Device;
     const bool known = selection.Tag >= 0 && selection.Register >= 0 &&
                        static_cast<std::size_t>(selection.Register) < device.Registers.size();
+    const TIOPointObj* point = known ? &device.Registers[static_cast<std::size_t>(selection.Register)] : nullptr;
+    const bool analog = point && !point->IsBit() && point->Scaling.Enabled;
     TfrmSimulate form;
     form.lblOPCTag = selection.TagName;
     form.edtValue = selection.TagValue;
-    if (known) form.DataType = device.Registers[static_cast<std::size_t>(selection.Register)].ValueType();
-    if (!dialog.Execute(form) || !known) return;
+    if (point) form.DataType = analog ? TDataType::Float64 : point->ValueType();
+    // An analog register is set in engineering units: the field takes the number without its units.
+    const std::string units = analog && !point->Units.empty() ? " " + point->Units : "";
+    if (!units.empty() && form.edtValue.size() >= units.size() &&
+        form.edtValue.compare(form.edtValue.size() - units.size(), units.size(), units) == 0)
+        form.edtValue.resize(form.edtValue.size() - units.size());
+    if (!dialog.Execute(form) || !point) return;
 
-    const TIOPointObj& point = device.Registers[static_cast<std::size_t>(selection.Register)];
     // The field can be left holding "-" or nothing: such a "Set" changes nothing.
     if (form.edtValue.empty() || form.edtValue == "-") return;
     auto refuse = [&](const std::string& text) {
         if (selection.Warn) selection.Warn(text);
     };
-    if (point.IsReadOnly() && !device.Simulated) return refuse(kSimulateReadOnly);
+    if (point->IsReadOnly() && !device.Simulated) return refuse(kSimulateReadOnly);
     std::optional<uint64_t> value;
-    if (form.DataType == TDataType::UInt16) {
+    if (analog) {
+        if (const std::optional<uint64_t> eu = ParseValue(form.edtValue, TDataType::Float64))
+            value = point->Scaling.ToRaw(AsDouble(*eu, TDataType::Float64), point->DataType);
+    } else if (form.DataType == TDataType::UInt16) {
         // Modulo 65536: -1 becomes 65535, which a register takes as 0xFFFF and a coil as on.
         if (const std::optional<int32_t> whole = WholeNumberValue(form.edtValue)) value = static_cast<uint16_t>(*whole);
     } else {
         value = ParseValue(form.edtValue, form.DataType);
     }
-    if (!value) return refuse(SimulateValueRefused(form.DataType));
+    if (!value) return refuse(analog ? kSimulateScaledRefused : SimulateValueRefused(form.DataType));
     // The device object stores what the device (or, simulated, the operator) now holds; a failed
     // write leaves the point as it was.
     device.WriteRegisterValue(selection.Register, *value);
     const TRealDataPoint* stored = DataPoints.Find(selection.Tag);
-    if (selection.ShowTagValue && stored) selection.ShowTagValue(selection.Tag, ValueText(stored->Value(), form.DataType));
+    if (selection.ShowTagValue && stored) selection.ShowTagValue(selection.Tag, point->ShownValue(stored->Value()));
 }
 
 }  // namespace tw

@@ -15,6 +15,8 @@ namespace tw {
 class TModBusObj;
 
 inline constexpr char kSimulateCaption[] = "Simulate String Received";
+inline constexpr char kSimulateScaledRefused[] =
+    "Value out of range!\r\rThe register's raw value for it would not fit the register's data type.";
 inline constexpr char kSimulateReadOnly[] =
     "This register is read-only!\r\rInput registers and discrete inputs of a device that answers cannot be set: "
     "their values come from the device.";

@@ -1,6 +1,9 @@
 #include "config/ConfigStatements.h"
 
+#include <cmath>
 #include <cstdlib>
+
+#include "values/TypedValue.h"
 
 namespace tw {
 
@@ -42,6 +45,44 @@ int64_t RowAddedNumber(const TRecordSet& row, const char* field) {
     }
 }
 
+namespace {
+// A field added after the first version as text; empty when the row lacks it.
+std::string AddedText(const TRecordSet& row, const char* field) {
+    try {
+        return row.FieldAsString(field);
+    } catch (const EDatabaseError&) {
+        return {};
+    }
+}
+
+// An optional number for a statement: NULL when empty.
+std::string SqlNumberOrNull(const std::string& text) {
+    const std::optional<double> number = ScalingNumber(text);
+    return number ? SqlQuoted(ShortestText(*number)) : "NULL";
+}
+}  // namespace
+
+void RowScaling(const TRecordSet& row, TRegisterFields& fields) {
+    fields.RawLow = AddedText(row, fld::RAW_LOW);
+    fields.RawHigh = AddedText(row, fld::RAW_HIGH);
+    fields.EuLow = AddedText(row, fld::EU_LOW);
+    fields.EuHigh = AddedText(row, fld::EU_HIGH);
+    fields.Units = AddedText(row, fld::EU_UNITS);
+    fields.Clamp = RowAddedNumber(row, fld::EU_CLAMP) == 1;
+}
+
+std::optional<double> ScalingNumber(const std::string& text) {
+    std::string number = text;
+    if (number.find('.') == std::string::npos)
+        for (char& c : number)
+            if (c == ',') c = '.';
+    const std::optional<TValueBits> bits = ParseValue(number, TDataType::Float64);
+    if (!bits) return std::nullopt;
+    const double value = AsDouble(*bits, TDataType::Float64);
+    if (!std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
 std::string SqlQuoted(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
@@ -72,8 +113,11 @@ std::string SqlUpdateRegister(int64_t registerId, const TRegisterFields& f) {
     return "UPDATE I_O_SETTING SET DESCRIPTION = " + SqlQuoted(f.Description) +
            ", REGISTER_NO = " + SqlQuoted(f.RegisterNo) +
            ", REGISTER_TYPE = " + SqlQuoted(std::to_string(f.RegisterType)) +
-           ", TAG_NAME = " + SqlQuoted(f.TagName) + ", DATA_TYPE = " + std::to_string(f.DataType) + " WHERE " +
-           IdCondition(registerId);
+           ", TAG_NAME = " + SqlQuoted(f.TagName) + ", DATA_TYPE = " + std::to_string(f.DataType) +
+           ", RAW_LOW = " + SqlNumberOrNull(f.RawLow) + ", RAW_HIGH = " + SqlNumberOrNull(f.RawHigh) +
+           ", EU_LOW = " + SqlNumberOrNull(f.EuLow) + ", EU_HIGH = " + SqlNumberOrNull(f.EuHigh) +
+           ", EU_UNITS = " + (f.Units.empty() ? std::string("NULL") : SqlQuoted(f.Units)) +
+           ", EU_CLAMP = " + (f.Clamp ? "1" : "0") + " WHERE " + IdCondition(registerId);
 }
 
 std::string SqlUpdateDevice(int64_t deviceId, const TDeviceFields& f) {
@@ -114,9 +158,11 @@ bool TConfigDatabase::TagNameExists(const std::string& tagName, int64_t register
 int TConfigDatabase::InsertRegister(int64_t deviceId, const TRegisterFields& f) {
     return db_.InsertRecord(Conn(), kRegisterTable,
                             {fld::DEVICE_ID, fld::DESCRIPTION, fld::REGISTER_NO, fld::TAG_NAME, fld::REGISTER_TYPE,
-                             fld::DATA_TYPE},
+                             fld::DATA_TYPE, fld::RAW_LOW, fld::RAW_HIGH, fld::EU_LOW, fld::EU_HIGH, fld::EU_UNITS,
+                             fld::EU_CLAMP},
                             {std::to_string(deviceId), f.Description, f.RegisterNo, f.TagName,
-                             std::to_string(f.RegisterType), std::to_string(f.DataType)},
+                             std::to_string(f.RegisterType), std::to_string(f.DataType), f.RawLow, f.RawHigh, f.EuLow,
+                             f.EuHigh, f.Units, f.Clamp ? "1" : "0"},
                             true);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "libs/DataAccess.h"
@@ -34,6 +35,14 @@ inline constexpr char REGISTER_TYPE[] = "REGISTER_TYPE";
 inline constexpr char TAG_NAME[] = "TAG_NAME";
 // Nullable likewise: the register's data type (NULL or 0 UInt16 ... 5 Float64, TDataType).
 inline constexpr char DATA_TYPE[] = "DATA_TYPE";
+// Nullable likewise: linear scaling into engineering units, all four NULL when there is none; the
+// units' text; 1 clamps engineering values to the range.
+inline constexpr char RAW_LOW[] = "RAW_LOW";
+inline constexpr char RAW_HIGH[] = "RAW_HIGH";
+inline constexpr char EU_LOW[] = "EU_LOW";
+inline constexpr char EU_HIGH[] = "EU_HIGH";
+inline constexpr char EU_UNITS[] = "EU_UNITS";
+inline constexpr char EU_CLAMP[] = "EU_CLAMP";
 inline constexpr char MAX[] = "MAX";
 }  // namespace fld
 
@@ -57,6 +66,10 @@ struct TRegisterFields {
     int RegisterType = 0;
     std::string TagName;
     int DataType = 0;
+    // Scaling as typed: four numbers, or all four empty for none; units; clamp to the EU range.
+    std::string RawLow{}, RawHigh{}, EuLow{}, EuHigh{};
+    std::string Units{};
+    bool Clamp = false;
 };
 
 // DISABLED of the current DEVICE row counts as set only when it reads as the number 1: 0, 2, empty
@@ -68,6 +81,13 @@ bool RowBlockReads(const TRecordSet& row);
 // A nullable number added after the first version (WORD_ORDER, WRITE_MULTIPLE, DATA_TYPE): NULL, empty
 // text and a row without the field read as 0, text that is no number as -1.
 int64_t RowAddedNumber(const TRecordSet& row, const char* field);
+
+// The scaling fields of the current I_O_SETTING row, as the register dialog shows them (empty where
+// the row has NULL or lacks the field).
+void RowScaling(const TRecordSet& row, TRegisterFields& fields);
+// A number as typed or stored ("27648", "-0.5", "1e3"; a decimal comma is taken too); nullopt for
+// anything else.
+std::optional<double> ScalingNumber(const std::string& text);
 
 // 'text' with every quote doubled.
 std::string SqlQuoted(const std::string& text);

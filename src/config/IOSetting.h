@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "config/ConfigStatements.h"
+#include "values/Scaling.h"
 
 namespace tw {
 
@@ -25,6 +27,14 @@ int RegisterTypeOf(const std::string& text);
 bool RegisterTypeIsBit(int type);
 // The warning for a value of dataType that would run past the last register from registerNo on.
 std::string RegisterNoTooHigh(int dataType);
+inline constexpr char kScalingNumbers[] =
+    "Scaling needs four numbers!\r\rRaw low, raw high, EU low and EU high must all be numbers, or all be empty "
+    "(no scaling; then the units stay empty too).";
+inline constexpr char kScalingRawEqual[] = "Raw low and raw high must differ!";
+inline constexpr char kScalingEuEqual[] = "EU low and EU high must differ!";
+// The scaling the fields describe: disabled when all four numbers are empty; nullopt when they are not
+// four numbers with raw low unlike raw high and EU low unlike EU high, or when units come without them.
+std::optional<TScaling> ScalingOf(const TRegisterFields& fields);
 
 class TfrmIOSetting {
 public:
@@ -35,8 +45,9 @@ public:
     TRegisterFields Fields;
     int64_t RegisterId = -1;  // -1: a new register
 
-    // true: the dialog closes with OK (a coil's or discrete input's data type set to 0); false: it
-    // stays open after the warning.
+    // true: the dialog closes with OK (a coil's or discrete input's data type set to 0 and its scaling
+    // emptied; the scaling's numbers written as they are stored); false: it stays open after the
+    // warning.
     bool bbOKClick();
 
 private:

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "config/ConfigStatements.h"
+#include "config/IOSetting.h"
 #include "config/LoadedDevices.h"
 #include "config/Settings.h"
 
@@ -62,7 +63,14 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
         point.DataType = point.IsBit() || !type ? TDataType::UInt16 : *type;
         // A row the dialogs would not have saved (edited by hand, or by a later version) is loaded, so
         // its tag exists, but never read or written: its quality says config error.
-        point.Unusable = (!point.IsBit() && !type) || !FitsRegisters(point.RegisterNo, point.Width());
+        TRegisterFields stored;
+        RowScaling(*regs, stored);
+        const std::optional<TScaling> scaling = point.IsBit() ? TScaling{} : ScalingOf(stored);
+        if (scaling && scaling->Enabled) {
+            point.Scaling = *scaling;
+            point.Units = stored.Units;
+        }
+        point.Unusable = (!point.IsBit() && !type) || !FitsRegisters(point.RegisterNo, point.Width()) || !scaling;
         registers.push_back(std::move(point));  // TagIndex stays -1 until the tag table is built
     }
 

@@ -135,8 +135,7 @@ std::string TSettingsPage::TagValueText(const TModBusObj* device, const std::str
     for (const TIOPointObj& point : device->Registers) {
         if (point.TagName != tagName) continue;
         if (point.TagIndex < 0 || static_cast<std::size_t>(point.TagIndex) >= DataPoints.size()) return {};
-        const TRealDataPoint& data = DataPoints[static_cast<std::size_t>(point.TagIndex)];
-        return ValueText(data.Value(), point.ValueType());
+        return point.ShownValue(DataPoints[static_cast<std::size_t>(point.TagIndex)].Value());
     }
     return {};
 }
@@ -263,8 +262,8 @@ void TSettingsPage::bbnEditClick() {
         {
             const TGridRow& row = grid_[selected];
             dialog.RegisterId = std::stoll(row[colNo]);
-            dialog.Fields = {row[colDescription], row[colRegNo], RegisterTypeOf(row[colRegType]), row[colTagName],
-                             StoredDataType(dialog.RegisterId)};
+            dialog.Fields = {row[colDescription], row[colRegNo], RegisterTypeOf(row[colRegType]), row[colTagName]};
+            StoredFields(dialog.RegisterId, dialog.Fields);
         }
         if (!dialogs_.ShowIOSetting(dialog)) return;
         // The grid is indexed again: the modal dialog let timers run meanwhile.
@@ -281,17 +280,17 @@ void TSettingsPage::bbnEditClick() {
     });
 }
 
-// The grid does not show a register's data type: the database has it. A number the list does not
-// have shows as the first entry; a database that cannot say leaves the save to report it.
-int TSettingsPage::StoredDataType(int64_t registerId) const {
+// The grid does not show a register's data type and scaling: the database has them. A data type the
+// list does not have shows as the first entry; a database that cannot say leaves the save to report it.
+void TSettingsPage::StoredFields(int64_t registerId, TRegisterFields& fields) const {
     try {
         std::unique_ptr<TRecordSet> row = db_.Register(registerId);
         row->First();
-        if (row->Eof()) return 0;
+        if (row->Eof()) return;
         const std::optional<TDataType> type = DataTypeOf(RowAddedNumber(*row, fld::DATA_TYPE));
-        return type ? static_cast<int>(*type) : 0;
+        fields.DataType = type ? static_cast<int>(*type) : 0;
+        RowScaling(*row, fields);
     } catch (const std::exception&) {
-        return 0;
     }
 }
 

@@ -15,6 +15,7 @@ class ISettingDialogs;
 class TConfigDatabase;
 class TLoadedDevices;
 class TModBusObj;
+struct TRegisterFields;
 
 enum TGridColumn { colNo, colDescription, colRegNo, colRegType, colTagName, colTagValue, kGridColumns };
 using TGridRow = std::array<std::string, kGridColumns>;
@@ -81,7 +82,7 @@ private:
     // Grid row showing this tag name; -1 when none.
     int RowOfTag(const std::string& tagName) const;
     std::string TagValueText(const TModBusObj* device, const std::string& tagName) const;
-    int StoredDataType(int64_t registerId) const;
+    void StoredFields(int64_t registerId, TRegisterFields& fields) const;
     void Notify(const std::string& text, int kind) const;
     void Outcome(int result, const std::string& done, const std::string& failed) const;
 

@@ -37,8 +37,10 @@ void BuildTagTable(const TModBusObjList& devices) {
             const auto index = static_cast<uint32_t>(TagTable.size());
             TIOPointObj& point = device.Registers[r];
             const TDataType type = point.ValueType();
-            TagTable.push_back({FirstTagId + index, point.TagName.substr(0, MaxTagNameLength), CanonicalVarType(type),
-                                type, !point.IsReadOnly()});
+            const TScaling scaling = point.IsBit() ? TScaling{} : point.Scaling;
+            TagTable.push_back({FirstTagId + index, point.TagName.substr(0, MaxTagNameLength),
+                                CanonicalVarType(type, scaling.Enabled), type, !point.IsReadOnly(), scaling,
+                                scaling.Enabled ? point.Units : std::string()});
             NameIndex.emplace(TagTable.back().Name, index);  // keeps the first of equal names
             point.TagIndex = static_cast<int32_t>(index);
             TagDevice.push_back(d);
@@ -61,9 +63,9 @@ std::string TagNameById(uint32_t id) {
     return index < 0 ? std::string() : TagTable[static_cast<std::size_t>(index)].Name;
 }
 
-uint32_t CanonicalVarType(TDataType type) {
+uint32_t CanonicalVarType(TDataType type, bool scaled) {
     static constexpr uint32_t kTypes[kDataTypeCount] = {VtUI2, VtI2, VtUI4, VtI4, VtR4, VtR8};
-    return kTypes[static_cast<int>(type)];
+    return kTypes[static_cast<int>(scaled ? ScaledType(type) : type)];
 }
 
 bool TagIsWritable(uint32_t id) {
@@ -79,6 +81,11 @@ uint32_t TagCanonicalType(uint32_t id) {
 TDataType TagDataType(uint32_t id) {
     const int64_t index = IndexOf(id);
     return index < 0 ? TDataType::UInt16 : TagTable[static_cast<std::size_t>(index)].DataType;
+}
+
+const TTagEntry* TagEntry(uint32_t id) {
+    const int64_t index = IndexOf(id);
+    return index < 0 ? nullptr : &TagTable[static_cast<std::size_t>(index)];
 }
 
 int DeviceTagByName(const TModBusObj& device, int deviceIndex, const std::string& tagName) {

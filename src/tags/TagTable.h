@@ -3,6 +3,7 @@
 
 #include "acquisition/ModBusObjList.h"
 #include "values/DataPoints.h"
+#include "values/Scaling.h"
 #include "values/TypedValue.h"
 
 #include <cstdint>
@@ -17,8 +18,9 @@ constexpr uint32_t VtI2 = 2, VtI4 = 3, VtR4 = 4, VtR8 = 5, VtUI2 = 18, VtUI4 = 1
 constexpr std::size_t MaxTagNameLength = 64;
 
 // The canonical type of a value of this data type: UInt16 VT_UI2 (registers, coils and discrete
-// inputs alike), Int16 VT_I2, UInt32 VT_UI4, Int32 VT_I4, Float32 VT_R4, Float64 VT_R8.
-uint32_t CanonicalVarType(TDataType type);
+// inputs alike), Int16 VT_I2, UInt32 VT_UI4, Int32 VT_I4, Float32 VT_R4, Float64 VT_R8. A scaled
+// value's is VT_R8, or VT_R4 for a Float32 register.
+uint32_t CanonicalVarType(TDataType type, bool scaled = false);
 
 struct TTagEntry {
     uint32_t Id = 0;
@@ -26,6 +28,8 @@ struct TTagEntry {
     uint32_t CanonicalType = 0;
     TDataType DataType = TDataType::UInt16;  // of the value its data point holds
     bool Writable = false;                   // input registers and discrete inputs are not
+    TScaling Scaling;                        // into engineering units for clients; the point holds raw
+    std::string Units;
 };
 
 // Tags in index order, followed by one blank entry that is not a tag.
@@ -47,6 +51,8 @@ bool TagIsWritable(uint32_t id);
 uint32_t TagCanonicalType(uint32_t id);
 // The data type of the tag's data point; UInt16 for an identifier that names no tag.
 TDataType TagDataType(uint32_t id);
+// The tag's entry; null for an identifier that names no tag.
+const TTagEntry* TagEntry(uint32_t id);
 // The first tag, in tag-index order, of the device at deviceIndex whose register, as the device
 // object has it now, carries this name; -1 when none. After a reload the tag arrays may name
 // registers the new device objects do not have: those are passed over.

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <thread>
+#include <vector>
 
 #include "values/Quality.h"
 
@@ -27,6 +27,13 @@ struct TPointSample {
 // value never obtained.
 class TRealDataPoint {
 public:
+    TRealDataPoint() = default;
+    // Moved only while no other thread uses the point: the list grows only as the tag table is built.
+    TRealDataPoint(TRealDataPoint&& other) noexcept
+        : Seq(other.Seq.load(std::memory_order_relaxed)), QualityWord(other.QualityWord.load(std::memory_order_relaxed)),
+          Bits(other.Bits.load(std::memory_order_relaxed)) {}
+    TRealDataPoint& operator=(TRealDataPoint&&) = delete;
+
     TPointSample Sample() const {
         uint32_t version;
         return Sample(version);
@@ -95,12 +102,10 @@ class TDataPointList {
 public:
     std::size_t size() const { return Points.size(); }
     bool empty() const { return Points.empty(); }
-    // Points stay where they are while the list grows, so a reference stays good until Clear.
     TRealDataPoint& operator[](std::size_t index) const { return Points[index]; }
 
-    void Append(std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) Points.emplace_back();
-    }
+    // Only while no thread uses a point (the tag table's build): the points may move.
+    void Append(std::size_t count) { Points.resize(Points.size() + count); }
     void Clear() { Points.clear(); }
 
     // The point of a tag, or null for a register without a tag (index -1, or re-created after the
@@ -119,8 +124,8 @@ public:
 
 private:
     // The list's shape is set before any thread reads it; the points themselves change through a
-    // const list.
-    mutable std::deque<TRealDataPoint> Points;
+    // const list. One array: the update pass looks at every watched point on every pass.
+    mutable std::vector<TRealDataPoint> Points;
 };
 
 // One per tag, at the tag's index; lives from the tag table's build to FreeDataPoints.

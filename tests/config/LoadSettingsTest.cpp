@@ -119,7 +119,7 @@ TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
     dialogs.device = {TDeviceFields{"A new", "10.0.0.4", "502", "1", false, false, 3, true}};
     page.btnEditDeviceClick();
     Select("A new");
-    dialogs.io = {TRegisterFields{"a level", "7", 2, "LEVEL", 4}};
+    dialogs.io = {TRegisterFields{"a level", "7", 2, "LEVEL", 4, "0", "27648", "0", "100,5", "%", true}};
     page.bbnNewClick();
     ASSERT_GT(db.access.InsertRecord(db.conn, "I_O_SETTING",
                                      {"DEVICE_ID", "DESCRIPTION", "REGISTER_NO", "TAG_NAME", "REGISTER_TYPE"},
@@ -138,7 +138,13 @@ TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
     EXPECT_EQ(fresh.Registers[0].Kind(), rkInput);
     EXPECT_EQ(fresh.Registers[0].DataType, TDataType::Float32);
     EXPECT_FALSE(fresh.Registers[0].Unusable);
+    const TScaling& scaling = fresh.Registers[0].Scaling;
+    EXPECT_TRUE(scaling.Enabled && scaling.Clamp);
+    EXPECT_EQ(std::vector<double>({scaling.RawLow, scaling.RawHigh, scaling.EuLow, scaling.EuHigh}),
+              std::vector<double>({0, 27648, 0, 100.5}));
+    EXPECT_EQ(fresh.Registers[0].Units, "%");
     EXPECT_EQ(fresh.Registers[1].DataType, TDataType::UInt16);
+    EXPECT_FALSE(fresh.Registers[1].Scaling.Enabled);
     EXPECT_FALSE(fresh.Registers[1].Unusable);
     EXPECT_TRUE(fresh.Registers[2].Unusable);
     EXPECT_TRUE(fresh.Registers[3].Unusable);
@@ -147,6 +153,8 @@ TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
     dialogs.io = {std::nullopt};
     page.bbnEditClick();
     EXPECT_EQ(dialogs.ioShown.back().DataType, 4);
+    EXPECT_EQ(dialogs.ioShown.back().EuHigh, "100.5");
+    EXPECT_EQ(dialogs.ioShown.back().Units, "%");
     EXPECT_EQ(dialogs.ioShown.back().RegisterType, 2);
 }
 

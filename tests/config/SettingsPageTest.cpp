@@ -119,6 +119,18 @@ TEST_F(SettingsPageTest, RegisterDialogRefusesEmptyNonNumericAndDuplicateFields)
     };
     EXPECT_EQ(general.shown, (Strings{kEmpty, kEmpty, kEmpty, exists, exists, tooHigh("UInt32", 2), tooHigh("Float32", 2),
                                       tooHigh("Float64", 4), kEmpty, "New Register added!" + kRestart}));
+    // Scaling: four numbers or none, raw low unlike raw high, EU low unlike EU high, units only with them.
+    general.shown.clear();
+    auto scaled = [](const char* rawHigh, const char* euLow, const char* units) {
+        return TRegisterFields{"s", "9", 0, "SCALED", 0, "0", rawHigh, euLow, "100", units};
+    };
+    dialogs.io = {scaled("", "0", ""), scaled("x", "0", ""), scaled("0", "0", ""), scaled("10", "100", ""),
+                  TRegisterFields{"s", "9", 0, "SCALED", 0, "", "", "", "", "%"}, scaled("27648", "0", "%")};
+    page.bbnNewClick();
+    const std::string numbers = "Scaling needs four numbers!\r\rRaw low, raw high, EU low and EU high must all be "
+                                "numbers, or all be empty (no scaling; then the units stay empty too).";
+    EXPECT_EQ(general.shown, (Strings{numbers, numbers, "Raw low and raw high must differ!",
+                                      "EU low and EU high must differ!", numbers, "New Register added!" + kRestart}));
     // The last value that fits, and a coil, whose data type is dropped, at the last number.
     general.shown.clear();
     dialogs.io = {TRegisterFields{"e", "65535", 2, "T2", 3}};

@@ -1,4 +1,5 @@
 // Register values of every data type in every word order, as devices put them on the wire.
+#include "values/Scaling.h"
 #include "values/TypedValue.h"
 
 #include <gtest/gtest.h>
@@ -126,6 +127,54 @@ TEST(TypedValue, NumbersOutsideATypeAreRefused) {
     EXPECT_FALSE(DataTypeOf(6).has_value());
     EXPECT_FALSE(DataTypeOf(-1).has_value());
     EXPECT_EQ(WordOrderOf(7), TWordOrder::HighFirst);
+}
+
+// Raw register values into engineering units and back, as reads and writes of analog items take them.
+TEST(Scaling, BothDirectionsWithReversedRangesClampingAndRounding) {
+    using T = TDataType;
+    const TScaling current{true, 0, 27648, 0, 100, false};   // a 4-20 mA input
+    const TScaling clamped{true, 0, 27648, 0, 100, true};
+    const TScaling reversed{true, 0, 1000, 100, 0, false};   // raw up, engineering down
+    const TScaling tenths{true, 0, 10, 0, 1, false};         // a meter's tenths of a volt
+    const TScaling fraction{true, 0, 1, 0, 100, true};       // a Float32 register of 0..1
+    struct TRead {
+        const TScaling* scaling;
+        T raw;
+        double rawValue, eu;
+    };
+    for (const TRead& r : {TRead{&current, T::UInt16, 13824, 50}, TRead{&current, T::UInt16, 30000, 108.50694444444444},
+                           TRead{&clamped, T::UInt16, 30000, 100}, TRead{&reversed, T::Int16, 250, 75},
+                           TRead{&tenths, T::Int16, -2305, -230.5}, TRead{&fraction, T::Float32, 0.25, 25},
+                           TRead{&fraction, T::Float32, -1, 0}}) {
+        const TValueBits raw = *ValueFromDouble(r.rawValue, r.raw);
+        const TValueBits eu = ScaledBits(*r.scaling, raw, r.raw);
+        EXPECT_DOUBLE_EQ(AsDouble(eu, ScaledType(r.raw)), r.eu) << r.rawValue;
+    }
+    EXPECT_EQ(ScaledType(T::Float32), T::Float32);
+    EXPECT_EQ(ScaledType(T::Int16), T::Float64);
+
+    struct TWrite {
+        const TScaling* scaling;
+        T raw;
+        double eu;
+        std::optional<double> rawValue;  // none: refused, outside the raw type
+    };
+    for (const TWrite& w : {TWrite{&current, T::UInt16, 50, 13824}, TWrite{&current, T::UInt16, 100.0 / 3, 9216},
+                            TWrite{&current, T::UInt16, 0.001, 0}, TWrite{&current, T::UInt16, 120, 33178},
+                            TWrite{&current, T::UInt16, 250, {}}, TWrite{&current, T::UInt16, -1, {}},
+                            TWrite{&clamped, T::UInt16, 250, 27648}, TWrite{&clamped, T::UInt16, -1, 0},
+                            TWrite{&reversed, T::Int16, 75, 250}, TWrite{&reversed, T::Int16, -10, 1100},
+                            TWrite{&tenths, T::Int16, -230.45, -2304},  // half to even
+                            TWrite{&tenths, T::Int16, 3276.8, {}}, TWrite{&fraction, T::Float32, 50, 0.5},
+                            TWrite{&fraction, T::Float32, 150, 1}}) {
+        const std::optional<TValueBits> raw = w.scaling->ToRaw(w.eu, w.raw);
+        ASSERT_EQ(raw.has_value(), w.rawValue.has_value()) << w.eu;
+        if (raw) {
+            EXPECT_EQ(AsDouble(*raw, w.raw), *w.rawValue) << w.eu;
+        }
+    }
+    EXPECT_EQ(reversed.LowEu(), 0);
+    EXPECT_EQ(reversed.HighEu(), 100);
 }
 
 }  // namespace

@@ -169,7 +169,9 @@ TResult TItemCommands::Add(const TCommand& c) {
     for (size_t i = 0; i < names.size(); ++i) {
         std::string line = names[i] + ": ";
         if (errors[i] == S_OK) {
-            items_[c.args[0]].push_back({names[i], results[i].hServer});
+            // Only an analog item has units, and its canonical type is a float.
+            const bool analog = results[i].vtCanonicalDataType == VT_R8 || results[i].vtCanonicalDataType == VT_R4;
+            items_[c.args[0]].push_back({names[i], results[i].hServer, analog ? session_.Units(names[i]) : ""});
             line += "serverHandle=" + std::to_string(results[i].hServer) +
                     " canonicalType=" + std::to_string(results[i].vtCanonicalDataType) +
                     " accessRights=" + std::to_string(results[i].dwAccessRights);
@@ -185,16 +187,25 @@ TResult TItemCommands::Add(const TCommand& c) {
 }
 
 std::string TItemCommands::ReadLine(const std::string& name, HRESULT error, const VARIANT& value, WORD quality,
-                                    const FILETIME& time) {
+                                    const FILETIME& time, const std::string& units) {
     std::string line = name + ": ";
     if (error == S_OK || quality != 0 || value.vt != VT_EMPTY)
-        line += "value=" + ValueText(value) + " quality=" + QualityText(quality) + " time=" + UtcText(time);
+        line += "value=" + ValueText(value) + (units.empty() ? "" : " units=" + units) + " quality=" +
+                QualityText(quality) + " time=" + UtcText(time);
     if (error != S_OK) line += " error=" + HexCode(error) + " " + ErrorText(error);
     return line;
 }
 
 std::string TItemCommands::WriteLine(const std::string& name, HRESULT error) {
     return name + ": " + (error == S_OK ? "ok" : "error=" + HexCode(error) + " " + ErrorText(error));
+}
+
+std::vector<std::string> TItemCommands::Units(const std::string& group) const {
+    std::vector<std::string> units;
+    auto found = items_.find(group);
+    if (found != items_.end())
+        for (const TItem& item : found->second) units.push_back(item.units);
+    return units;
 }
 
 TResult TItemCommands::Read(const TCommand& c) {
@@ -229,7 +240,7 @@ TResult TItemCommands::Read(const TCommand& c) {
     }
     for (size_t i = 0; i < items.size(); ++i) {
         r.list.push_back(ReadLine(items[i].name, errors[i], states[i].vDataValue, states[i].wQuality,
-                                  states[i].ftTimeStamp));
+                                  states[i].ftTimeStamp, items[i].units));
         VariantClear(&states[i].vDataValue);
     }
     CoTaskMemFree(states);

@@ -27,11 +27,14 @@ public:
     explicit TItemCommands(TSession& session) : session_(session) {}
 
     TResult Run(const TCommand& command);
+    // The engineering units of each item added to the group, in the order added ("" for none).
+    std::vector<std::string> Units(const std::string& group) const;
 
 private:
     struct TItem {
         std::string name;
         OPCHANDLE serverHandle;
+        std::string units;  // of an analog item
     };
     // Sends the request (transaction id, out: cancel id and the items' errors) and awaits its completion.
     using TAsyncRequest = std::function<HRESULT(IOPCAsyncIO2*, DWORD, DWORD*, HRESULT**)>;
@@ -43,7 +46,7 @@ private:
     TResult RunAsync(const TCommand& c, const std::vector<std::string>& names, const std::vector<OPCHANDLE>& clients,
                      const std::vector<OPCHANDLE>& handles, const TAsyncRequest& request);
     std::string ReadLine(const std::string& name, HRESULT error, const VARIANT& value, WORD quality,
-                         const FILETIME& time);
+                         const FILETIME& time, const std::string& units = "");
     std::string WriteLine(const std::string& name, HRESULT error);
     // Starts c's result: the interface of the group c names, or null with r.hr and r.hrText saying why.
     template <class Itf>

@@ -74,6 +74,24 @@ std::string TSession::ServerText(HRESULT hr) {
     return out;
 }
 
+std::string TSession::Units(const std::string& item) {
+    IOPCItemProperties* props = nullptr;
+    if (FAILED(server_->QueryInterface(IID_IOPCItemProperties, reinterpret_cast<void**>(&props)))) return "";
+    std::wstring id = opc::Widen(item);
+    DWORD units = 100;
+    VARIANT* values = nullptr;
+    HRESULT* errors = nullptr;
+    std::string out;
+    if (SUCCEEDED(props->GetItemProperties(id.data(), 1, &units, &values, &errors)) && values && errors) {
+        if (errors[0] == S_OK && values[0].vt == VT_BSTR && values[0].bstrVal) out = Narrow(values[0].bstrVal);
+        VariantClear(&values[0]);
+    }
+    CoTaskMemFree(values);
+    CoTaskMemFree(errors);
+    props->Release();
+    return out;
+}
+
 TResult TSession::Run(const TCommand& c) {
     TResult r;
     if (c.name == "status") r = Status();

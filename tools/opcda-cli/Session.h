@@ -33,6 +33,8 @@ public:
     TResult Run(const TCommand& command);
     // The server's text for hr; empty for S_OK.
     std::string ServerText(HRESULT hr);
+    // The item's engineering units (property 100); empty when it has none.
+    std::string Units(const std::string& item);
     // The group this session added under that name, or null.
     IUnknown* Group(const std::string& name) const {
         auto it = groups_.find(name);

@@ -19,7 +19,8 @@ using opc::Narrow;
 // Prints each reported item at once, so a reader of the output sees updates while they come.
 class TUpdatePrinter final : public opc::TDataChangeSink {
 public:
-    TUpdatePrinter(std::vector<std::string> names, bool json) : names_(std::move(names)), json_(json) {}
+    TUpdatePrinter(std::vector<std::string> names, std::vector<std::string> units, bool json)
+        : names_(std::move(names)), units_(std::move(units)), json_(json) {}
 
     // Lives on the command's stack; the count only keeps COM's bookkeeping honest.
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
@@ -45,20 +46,24 @@ private:
         // Client handles are 1-based positions in the item list.
         const std::string name = client >= 1 && client <= names_.size() ? names_[client - 1] : std::to_string(client);
         const std::string shown = VariantText(value, 0x409);
+        const std::string units = client >= 1 && client <= units_.size() ? units_[client - 1] : "";
         if (json_) {
             std::printf("{\"event\":\"dataChange\",\"transid\":%lu,\"item\":\"%s\",\"value\":\"%s\",\"vt\":%u,"
-                        "\"quality\":%u,\"qualityName\":\"%s\",\"time\":\"%s\",\"error\":\"%s\"}\n",
+                        "%s\"quality\":%u,\"qualityName\":\"%s\",\"time\":\"%s\",\"error\":\"%s\"}\n",
                         static_cast<unsigned long>(transid), JsonEscape(name).c_str(), JsonEscape(shown).c_str(),
-                        static_cast<unsigned>(value.vt), static_cast<unsigned>(quality), QualityName(quality).c_str(),
-                        UtcText(stamp).c_str(), HexCode(error).c_str());
+                        static_cast<unsigned>(value.vt),
+                        units.empty() ? "" : ("\"units\":\"" + JsonEscape(units) + "\",").c_str(),
+                        static_cast<unsigned>(quality), QualityName(quality).c_str(), UtcText(stamp).c_str(),
+                        HexCode(error).c_str());
         } else {
-            std::printf("%s value=%s quality=%s time=%s%s\n", name.c_str(), shown.c_str(), QualityText(quality).c_str(),
-                        UtcText(stamp).c_str(),
-                        error == S_OK ? "" : (" error=" + HexCode(error)).c_str());
+            std::printf("%s value=%s%s quality=%s time=%s%s\n", name.c_str(), shown.c_str(),
+                        units.empty() ? "" : (" units=" + units).c_str(), QualityText(quality).c_str(),
+                        UtcText(stamp).c_str(), error == S_OK ? "" : (" error=" + HexCode(error)).c_str());
         }
     }
 
     std::vector<std::string> names_;
+    std::vector<std::string> units_;
     bool json_;
     ULONG refs_ = 0;
 };
@@ -101,7 +106,7 @@ TResult RunSubscribe(TSession& session, TItemCommands& items, const TCommand& c,
     r.list = added.list;
     r.hr = added.hr;
 
-    TUpdatePrinter printer(names, json);
+    TUpdatePrinter printer(names, items.Units(group), json);
     if (SUCCEEDED(r.hr)) {
         TSinkLink link(session.Group(group), IID_IOPCDataCallback, &printer);
         r.hr = link.Result();

@@ -47,9 +47,14 @@ int ListPosition(HWND dlg, int id) {
     return position == CB_ERR ? 0 : static_cast<int>(position);
 }
 
-// Coils and discrete inputs take no data type: the list is off for them.
+// The scaling's fields, in the order of TRegisterFields.
+constexpr int kScalingFields[] = {IDC_IO_RAWLOW, IDC_IO_RAWHIGH, IDC_IO_EULOW, IDC_IO_EUHIGH, IDC_IO_UNITS};
+
+// Coils and discrete inputs take no data type and no scaling: those fields are off for them.
 void ShowDataTypeFor(HWND dlg) {
-    EnableWindow(GetDlgItem(dlg, IDC_IO_DATATYPE), !RegisterTypeIsBit(ListPosition(dlg, IDC_IO_TYPE)));
+    const bool word = !RegisterTypeIsBit(ListPosition(dlg, IDC_IO_TYPE));
+    for (int id : {IDC_IO_DATATYPE, IDC_IO_RAWLOW, IDC_IO_RAWHIGH, IDC_IO_EULOW, IDC_IO_EUHIGH, IDC_IO_UNITS, IDC_IO_CLAMP})
+        EnableWindow(GetDlgItem(dlg, id), word);
 }
 
 void FillDevice(HWND dlg, const TfrmDeviceSetting& logic) {
@@ -83,6 +88,9 @@ void FillRegister(HWND dlg, const TfrmIOSetting& logic) {
     FillList(dlg, IDC_IO_TYPE, kRegisterTypes, f.RegisterType);
     FillList(dlg, IDC_IO_DATATYPE, kDataTypeNames, f.DataType);
     SetDlgItemTextA(dlg, IDC_IO_TAGNAME, f.TagName.c_str());
+    const std::string* scaling[] = {&f.RawLow, &f.RawHigh, &f.EuLow, &f.EuHigh, &f.Units};
+    for (int i = 0; i < 5; ++i) SetDlgItemTextA(dlg, kScalingFields[i], scaling[i]->c_str());
+    CheckDlgButton(dlg, IDC_IO_CLAMP, f.Clamp ? BST_CHECKED : BST_UNCHECKED);
     ShowDataTypeFor(dlg);
 }
 
@@ -93,6 +101,9 @@ void ReadRegister(HWND dlg, TfrmIOSetting& logic) {
     f.RegisterType = ListPosition(dlg, IDC_IO_TYPE);
     f.TagName = ItemTextA(dlg, IDC_IO_TAGNAME);
     f.DataType = ListPosition(dlg, IDC_IO_DATATYPE);
+    std::string* scaling[] = {&f.RawLow, &f.RawHigh, &f.EuLow, &f.EuHigh, &f.Units};
+    for (int i = 0; i < 5; ++i) *scaling[i] = ItemTextA(dlg, kScalingFields[i]);
+    f.Clamp = IsDlgButtonChecked(dlg, IDC_IO_CLAMP) == BST_CHECKED;
 }
 
 // Both dialogs: filled from the logic's fields; OK copies the controls back and closes only when the

@@ -47,7 +47,7 @@ struct TItemUpdate {
     OPCHANDLE ServerHandle;  // by which a later data change folds into this one
     OPCHANDLE ClientHandle;
     FILETIME Stamp;
-    uint64_t Value;  // in the bits of DataType
+    uint64_t Value;  // in the bits of DataType, as the client sees it (an analog item's engineering value)
     WORD Quality;
     VARTYPE Requested;
     VARTYPE Canonical;

@@ -96,6 +96,7 @@ HRESULT TOPCGroup::DefineItems(DWORD dwCount, const OPCITEMDEF* pItemArray, bool
             item.Writable = TagIsWritable(tagId);
             item.CanonicalType = static_cast<VARTYPE>(TagCanonicalType(tagId));
             item.DataType = TagDataType(tagId);
+            if (const TTagEntry* tag = TagEntry(tagId)) item.Scaling = tag->Scaling;
             item.SetRequestedType(def.vtRequestedDataType);
             // The item starts with what its data point holds, so a read queued before the first pass
             // never reports a value the tag never had; having never been seen, it still reports then.

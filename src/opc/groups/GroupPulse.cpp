@@ -72,7 +72,7 @@ void TOPCGroup::Pass(double now) {
 
 uint32_t TOPCGroup::Refreshed(TOPCItem& item, bool due) {
     uint32_t version = 0;
-    item.Refresh(version);
+    item.Refresh(version, percentDeadband_);
     if (due && item.TakeChanged()) changed_.push_back(TAsyncEntry{item.Position, item.ServerHandle});
     return version;
 }
@@ -225,8 +225,9 @@ std::unique_ptr<TDelivery> TOPCGroup::ExecuteDataChange(const FILETIME& stamp) {
     for (const TAsyncEntry& entry : changed_) {
         const TOPCItem* item = ItemFor(entry);
         if (!item) continue;
-        d->Updates.push_back(TItemUpdate{item->ServerHandle, item->ClientHandle, stamp, item->Value, item->Quality,
-                                         item->RequestedType, item->CanonicalType, item->DataType});
+        d->Updates.push_back(TItemUpdate{item->ServerHandle, item->ClientHandle, stamp, item->ReportedBits(),
+                                         item->Quality, item->RequestedType, item->CanonicalType,
+                                         item->ReportedType()});
     }
     if (d->Updates.empty()) return nullptr;
     return d;

@@ -26,8 +26,21 @@ bool FillOPCItemAttributes(const TOPCItemAttributes& record, OPCITEMATTRIBUTES& 
     out.vtCanonicalDataType = record.CanonicalType;
     out.dwEUType = static_cast<OPCEUTYPE>(record.EUType);
     VariantInit(&out.vEUInfo);
-    out.vEUInfo.vt = VT_I4;
-    out.vEUInfo.lVal = record.EUInfo;
+    if (record.EUType != OPC_ANALOG) {
+        out.vEUInfo.vt = VT_I4;
+        out.vEUInfo.lVal = record.EUInfo;
+        return true;
+    }
+    // An analog item's EU info is its range: low, then high.
+    SAFEARRAY* range = SafeArrayCreateVector(VT_R8, 0, 2);
+    if (!range) {
+        ClearOPCItemAttributes(out);
+        return false;
+    }
+    static_cast<double*>(range->pvData)[0] = record.LowEU;
+    static_cast<double*>(range->pvData)[1] = record.HighEU;
+    out.vEUInfo.vt = VT_ARRAY | VT_R8;
+    out.vEUInfo.parray = range;
     return true;
 }
 

@@ -14,7 +14,8 @@ struct TOPCItemAttributes {
     BOOL Active = FALSE;
     DWORD EUType = OPC_NOENUM;
     BYTE* Blob = nullptr;
-    LONG EUInfo = 0;  // handed out as a VT_I4 variant
+    LONG EUInfo = 0;  // handed out as a VT_I4 variant, unless the item is analog
+    double LowEU = 0, HighEU = 0;  // an analog item's range, handed out as an array of two VT_R8
     std::string AccessPath;
     std::string ItemID;
     VARTYPE RequestedType = VT_EMPTY;

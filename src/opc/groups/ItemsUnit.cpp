@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include <cmath>
+#include <optional>
 
 #include "opc/OpcError.h"
 #include "opc/ValueConvert.h"
@@ -48,13 +49,24 @@ bool TOPCItem::Refresh() {
     return NoteChange();
 }
 
-bool TOPCItem::Refresh(uint32_t& version) {
+bool TOPCItem::Refresh(uint32_t& version, float percentDeadband) {
     version = TakePoint();
-    return NoteChange();
+    return NoteChange(percentDeadband);
 }
 
-bool TOPCItem::NoteChange() {
-    const bool changed = Value != LastSeenValue || Quality != LastSeenQuality;
+bool TOPCItem::WithinDeadband(float percentDeadband) const {
+    if (!Scaling.Enabled || percentDeadband <= 0.0f || Quality != LastSeenQuality) return false;
+    const double band = percentDeadband / 100.0 * (Scaling.HighEu() - Scaling.LowEu());
+    const TDataType type = ReportedType();
+    // NaN compares false: a value that turns NaN, or leaves it, is always a change.
+    return std::fabs(AsDouble(ScaledBits(Scaling, Value, DataType), type) -
+                     AsDouble(ScaledBits(Scaling, LastSeenValue, DataType), type)) <= band;
+}
+
+bool TOPCItem::NoteChange(float percentDeadband) {
+    // The last seen value stays what was last reported while the value moves within the deadband, so
+    // that small steps add up to a change.
+    const bool changed = (Value != LastSeenValue && !WithinDeadband(percentDeadband)) || Quality != LastSeenQuality;
     if (changed) {
         LastSeenValue = Value;
         LastSeenQuality = Quality;
@@ -91,7 +103,7 @@ void ReportedValue(uint64_t cached, TDataType type, VARTYPE requested, VARTYPE c
 
 void TOPCItem::GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& error) {
     quality = source == OPC_DS_CACHE && !Active ? kQualityOutOfService : Quality;
-    ReportedValue(Value, DataType, RequestedType, CanonicalType, quality, value, error);
+    ReportedValue(ReportedBits(), ReportedType(), RequestedType, CanonicalType, quality, value, error);
 }
 
 void TOPCItem::ReadState(DWORD source, double lastUpdateTime, const TPointSample& sample, OPCITEMSTATE& state,
@@ -120,7 +132,16 @@ HRESULT TOPCItem::StoreValue(const VARIANT& value) const {
     // value is itself again never converts at all, and under Wine converting a record leaks a copy.
     if (value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN || value.vt == VT_RECORD) return OPC_E_BADTYPE;
     uint64_t bits = 0;
-    if (DataType == TDataType::UInt16) {
+    if (Scaling.Enabled) {
+        TValueBits eu = 0;
+        const HRESULT checked = WrittenValue(value, TDataType::Float64, eu);
+        if (FAILED(checked)) return checked;
+        const double engineering = AsDouble(eu, TDataType::Float64);
+        if (std::isnan(engineering) && !IsFloat(DataType)) return OPC_E_BADTYPE;
+        const std::optional<TValueBits> raw = Scaling.ToRaw(engineering, DataType);
+        if (!raw) return OPC_E_RANGE;
+        bits = *raw;
+    } else if (DataType == TDataType::UInt16) {
         // A 16-bit register keeps the checks clients have always had.
         // Compared as a number, so a text holding a decimal number counts as that number.
         VARIANT number;
@@ -150,8 +171,10 @@ void TOPCItem::FillAttributes(TOPCItemAttributes& record) const {
     record.AccessRights = AccessRightsOf(Writable);
     record.RequestedType = RequestedType;
     record.CanonicalType = CanonicalType;
-    record.EUType = OPC_NOENUM;
+    record.EUType = Scaling.Enabled ? OPC_ANALOG : OPC_NOENUM;
     record.EUInfo = 0;
+    record.LowEU = Scaling.LowEu();
+    record.HighEU = Scaling.HighEu();
 }
 
 TOPCItem TOPCItem::CopyForClone() const {

@@ -10,6 +10,7 @@
 
 #include "OPCDA.h"
 #include "values/DataPoints.h"
+#include "values/Scaling.h"
 #include "values/TypedValue.h"
 
 namespace tw::opc {
@@ -54,8 +55,10 @@ public:
     BOOL Writable = TRUE;
     VARTYPE RequestedType = VT_UI2;
     VARTYPE CanonicalType = VT_UI2;
-    TDataType DataType = TDataType::UInt16;
+    TDataType DataType = TDataType::UInt16;  // of the raw value its data point holds
     std::string ItemID;
+    // An analog item: clients see engineering values, in ReportedType.
+    TScaling Scaling;
 
     void SetActive(BOOL flag);
     void SetRequestedType(VARTYPE vt);
@@ -64,8 +67,12 @@ public:
     uint32_t TakePoint();
     // TakePoint and NoteChange.
     bool Refresh();
-    // Refresh, answering the version of the point taken.
-    bool Refresh(uint32_t& version);
+    // Refresh, answering the version of the point taken. An analog item's change of value alone counts
+    // only beyond percentDeadband of its range, from the value last seen.
+    bool Refresh(uint32_t& version, float percentDeadband = 0.0f);
+    // What clients see of Value: the engineering value of an analog item, else the value itself.
+    TDataType ReportedType() const { return Scaling.Enabled ? ScaledType(DataType) : DataType; }
+    uint64_t ReportedBits() const { return Scaling.Enabled ? ScaledBits(Scaling, Value, DataType) : Value; }
     bool TakeChanged();
     // value must be initialised; what it held is released.
     void GetValue(DWORD source, WORD& quality, VARIANT& value, HRESULT& error);
@@ -77,8 +84,9 @@ public:
                                  WORD& quality);
     // Range-checks value and writes it to the tag's device, whose data point takes it when the device
     // (or simulation) did: S_OK; for a UInt16 DISP_E_OVERFLOW (below 0 or above 65535), for the other
-    // data types OPC_E_RANGE (outside the type's range); OPC_E_BADTYPE (no number, objects and records
-    // among them; nothing is written); or E_FAIL (the device did not take it: no answer, or an
+    // data types OPC_E_RANGE (outside the type's range; an analog item's engineering value becomes the
+    // nearest raw value first, clamped when its scaling clamps); OPC_E_BADTYPE (no number, objects and
+    // records among them; nothing is written); or E_FAIL (the device did not take it: no answer, or an
     // exception answer).
     HRESULT StoreValue(const VARIANT& value) const;
     void FillAttributes(TOPCItemAttributes& record) const;
@@ -89,7 +97,9 @@ public:
 private:
     void Take(const TPointSample& now);
     // True (and a pending change) when value or quality differ from what was last seen.
-    bool NoteChange();
+    bool NoteChange(float percentDeadband = 0.0f);
+    // Whether an analog item's value stays within the deadband of the value last seen.
+    bool WithinDeadband(float percentDeadband) const;
 };
 
 }  // namespace tw::opc

@@ -2,7 +2,9 @@
 
 #include <oleauto.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "opc/ComText.h"
 #include "opc/OpcError.h"
@@ -14,15 +16,35 @@
 namespace tw::opc {
 namespace {
 
-struct TStandardProperty {
+struct TProperty {
     DWORD id;
-    const char* description;
+    std::string description;
     VARTYPE type;
 };
 
-const TStandardProperty kStandardProperties[kStandardPropertyCount] = {
+const TProperty kStandardProperties[kStandardPropertyCount] = {
     {1, "Item Canonical Data Type", VT_I2}, {2, "Item Value", VT_VARIANT},        {3, "Item Quality", VT_I2},
     {4, "Item Timestamp", VT_DATE},         {5, "Item Access Rights", VT_I4},     {6, "Server Scan Rate", VT_R4}};
+constexpr DWORD kEuType = 7, kEuUnits = 100, kHighEu = 102, kLowEu = 103;
+
+// An analog tag's range and, when it has them, its units.
+const TTagEntry* AnalogTag(uint32_t tagId) {
+    const TTagEntry* tag = TagEntry(tagId);
+    return tag && tag->Scaling.Enabled ? tag : nullptr;
+}
+
+// Exactly the properties the tag has, in the order QueryAvailableProperties lists them.
+std::vector<TProperty> PropertiesOf(uint32_t tagId) {
+    std::vector<TProperty> list(std::begin(kStandardProperties), std::end(kStandardProperties));
+    if (const TTagEntry* analog = AnalogTag(tagId)) {
+        list.push_back({kEuType, "Item EU Type", VT_I4});
+        if (!analog->Units.empty()) list.push_back({kEuUnits, "EU Units", VT_BSTR});
+        list.push_back({kHighEu, "High EU", VT_R8});
+        list.push_back({kLowEu, "Low EU", VT_R8});
+    }
+    list.push_back({tagId, TagNameById(tagId), static_cast<VARTYPE>(TagCanonicalType(tagId))});
+    return list;
+}
 
 constexpr LONG kReadable = 1, kWriteable = 2;
 constexpr float kServerScanRate = 6.0f;
@@ -53,6 +75,29 @@ short TagQuality(uint32_t tagId) {
     return static_cast<short>(DataPoints[index].Quality());
 }
 
+// The EU properties of an analog tag; false for any other tag, and for units it does not have.
+bool EuProperty(uint32_t tagId, DWORD id, VARIANT& v) {
+    const TTagEntry* analog = AnalogTag(tagId);
+    if (!analog) return false;
+    switch (id) {
+        case kEuType:
+            V_VT(&v) = VT_I4;
+            V_I4(&v) = OPC_ANALOG;
+            return true;
+        case kEuUnits:
+            if (analog->Units.empty()) return false;
+            V_VT(&v) = VT_BSTR;
+            V_BSTR(&v) = SysAllocString(Widen(analog->Units).c_str());
+            return V_BSTR(&v) != nullptr;
+        case kHighEu:
+        case kLowEu:
+            V_VT(&v) = VT_R8;
+            V_R8(&v) = id == kHighEu ? analog->Scaling.HighEu() : analog->Scaling.LowEu();
+            return true;
+        default: return false;
+    }
+}
+
 // Fills v with property id of tag tagId; false when the property is not available.
 bool PropertyValue(uint32_t tagId, DWORD id, VARIANT& v) {
     const uint32_t canonical = TagCanonicalType(tagId);
@@ -78,6 +123,10 @@ bool PropertyValue(uint32_t tagId, DWORD id, VARIANT& v) {
             V_VT(&v) = VT_R4;
             V_R4(&v) = kServerScanRate;
             return true;
+        case kEuType:
+        case kEuUnits:
+        case kHighEu:
+        case kLowEu: return EuProperty(tagId, id, v);
         default:
             // Another tag's value, by its id.
             if (id >= kFirstValuePropertyId && id <= kLastValuePropertyId) return TagValueVariant(id, v);
@@ -92,7 +141,10 @@ bool TagValueVariant(uint32_t valueTagId, VARIANT& value) {
     // An id that names no tag (ids below the first wrap far out of range), or data points already
     // released at close, give nothing.
     if (index >= static_cast<uint32_t>(TagCount()) || index >= DataPoints.size()) return false;
-    value = CanonicalVariant(DataPoints[index].Value(), TagDataType(valueTagId));
+    const TTagEntry& tag = TagTable[index];
+    const uint64_t raw = DataPoints[index].Value();
+    value = tag.Scaling.Enabled ? CanonicalVariant(ScaledBits(tag.Scaling, raw, tag.DataType), ScaledType(tag.DataType))
+                                : CanonicalVariant(raw, tag.DataType);
     return true;
 }
 
@@ -104,20 +156,21 @@ HRESULT TOPCItemProp::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
     const HRESULT check = ResolveItem(szItemID, tagId);
     if (FAILED(check)) return check;
     if (!pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes) return E_INVALIDARG;
-    auto* ids = TaskArray<DWORD>(kPropertyCount);
-    auto* descriptions = TaskArray<LPWSTR>(kPropertyCount);
-    auto* types = TaskArray<VARTYPE>(kPropertyCount);
+    const std::vector<TProperty> properties = PropertiesOf(tagId);
+    const auto count = static_cast<DWORD>(properties.size());
+    auto* ids = TaskArray<DWORD>(count);
+    auto* descriptions = TaskArray<LPWSTR>(count);
+    auto* types = TaskArray<VARTYPE>(count);
     bool ok = ids && descriptions && types;
-    for (DWORD i = 0; ok && i < kPropertyCount; ++i) {
-        const bool own = i == kStandardPropertyCount;
-        ids[i] = own ? tagId : kStandardProperties[i].id;
-        types[i] = own ? static_cast<VARTYPE>(TagCanonicalType(tagId)) : kStandardProperties[i].type;
-        descriptions[i] = TaskStrDup(own ? TagNameById(tagId) : std::string(kStandardProperties[i].description));
+    for (DWORD i = 0; ok && i < count; ++i) {
+        ids[i] = properties[i].id;
+        types[i] = properties[i].type;
+        descriptions[i] = TaskStrDup(properties[i].description);
         ok = descriptions[i] != nullptr;
     }
     if (!ok) {
         if (descriptions)
-            for (DWORD i = 0; i < kPropertyCount; ++i) CoTaskMemFree(descriptions[i]);
+            for (DWORD i = 0; i < count; ++i) CoTaskMemFree(descriptions[i]);
         CoTaskMemFree(ids);
         CoTaskMemFree(descriptions);
         CoTaskMemFree(types);
@@ -126,7 +179,7 @@ HRESULT TOPCItemProp::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
         *ppvtDataTypes = nullptr;
         return E_OUTOFMEMORY;
     }
-    *pdwCount = kPropertyCount;
+    *pdwCount = count;
     *ppPropertyIDs = ids;
     *ppDescriptions = descriptions;
     *ppvtDataTypes = types;

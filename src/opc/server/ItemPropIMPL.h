@@ -1,4 +1,5 @@
-// IOPCItemProperties of a server object: the six OPC properties of every tag plus the tag's own id.
+// IOPCItemProperties of a server object: the six OPC properties of every tag, the EU properties of an
+// analog (scaled) tag, and the tag's own id.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,8 @@
 
 namespace tw::opc {
 
-// Properties offered for every tag, before the tag's own id.
+// Properties offered for every tag, before the EU properties and the tag's own id.
 constexpr DWORD kStandardPropertyCount = 6;
-constexpr DWORD kPropertyCount = kStandardPropertyCount + 1;
 // Property values by tag id exist only for this range.
 constexpr DWORD kFirstValuePropertyId = 6000;
 constexpr DWORD kLastValuePropertyId = 6999;
@@ -27,7 +27,8 @@ public:
                                             LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override;
 };
 
-// The current value of tag valueTagId in its canonical type; false when the tag has no data point.
+// The current value of tag valueTagId in its canonical type (an analog tag's engineering value); false
+// when the tag has no data point.
 bool TagValueVariant(uint32_t valueTagId, VARIANT& value);
 
 }  // namespace tw::opc

@@ -81,14 +81,14 @@ std::wstring InstallGatewayFor(const wchar_t* name, int port, bool blockReads = 
 // The gateway with "Start Polling" ticked, a client connected through COM, and
 // one active group of the named items (client handles 1, 2, ...).
 void ConnectPolling(const e2e::TProcess& gateway, DWORD rate, const std::vector<const wchar_t*>& names,
-                    IOPCServer*& server, IOPCItemMgt*& mgt, std::vector<OPCHANDLE>& h) {
+                    IOPCServer*& server, IOPCItemMgt*& mgt, std::vector<OPCHANDLE>& h, FLOAT* deadband = nullptr) {
     ASSERT_NE(test::TickStartPolling(gateway.Pid(), kStartMs, 0), nullptr) << "the gateway showed no main window";
     ASSERT_EQ(CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
                                reinterpret_cast<void**>(&server)),
               S_OK);
     OPCHANDLE hGroup = 0;
     DWORD revised = 0;
-    ASSERT_EQ(server->AddGroup(L"demo", TRUE, rate, 9, nullptr, nullptr, 0x409, &hGroup, &revised, IID_IOPCItemMgt,
+    ASSERT_EQ(server->AddGroup(L"demo", TRUE, rate, 9, nullptr, deadband, 0x409, &hGroup, &revised, IID_IOPCItemMgt,
                                reinterpret_cast<IUnknown**>(&mgt)),
               S_OK);
     h = test::AddActiveItems(mgt, names);
@@ -580,6 +580,168 @@ TEST(PymodbusEndToEnd, ADeviceThatGoesAwayIsReportedBadAndWritesToItFail) {
     async->Release();
     sync->Release();
     mgt->Release();
+    server->Release();
+    CloseGateway(gateway);
+}
+
+// An analog item (raw 0-10000 as 0-100 bar) in a group with a 10 % deadband, beside a group without
+// one as the witness of what the pass saw: a step of 5 bar is not reported, one of 11 bar is, and so is
+// a change of quality with the value unchanged. The EU properties and attributes come through the
+// proxy; a write in bar puts its raw value on the wire.
+TEST(PymodbusEndToEnd, AnAnalogItemHonoursTheDeadbandAndShowsItsRange) {
+    TOwnDemoDevice demo;
+    ASSERT_TRUE(demo.Configured()) << "TW_DEMO_FIXTURE, TW_OWN_DEMO_PID and TW_OWN_DEMO_PORT are not set";
+    ASSERT_TRUE(demo.Start());
+    constexpr uint16_t kPressure = 150;
+    TIdModBusClient device;
+    device.Host = "127.0.0.1";
+    device.Port = demo.Port();
+    device.TimeOut = 3000;
+    ASSERT_TRUE(device.WriteSingleRegister(kPressure, 5000));
+    const std::wstring folder = e2e::InstallCopy(L"pymodbus-analog", e2e::GatewayFiles());
+    ASSERT_EQ(e2e::ExecSql(folder + L"TARNOWICK.GDB",
+                           std::string(e2e::kConfigSchema) +
+                               "ALTER TABLE I_O_SETTING ADD COLUMN RAW_LOW REAL; ALTER TABLE I_O_SETTING ADD COLUMN "
+                               "RAW_HIGH REAL; ALTER TABLE I_O_SETTING ADD COLUMN EU_LOW REAL; ALTER TABLE I_O_SETTING "
+                               "ADD COLUMN EU_HIGH REAL; ALTER TABLE I_O_SETTING ADD COLUMN EU_UNITS VARCHAR(32);"
+                               "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('Demo', "
+                               "'127.0.0.1', " + std::to_string(demo.Port()) + ", 1, 0);"
+                               "INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME, "
+                               "RAW_LOW, RAW_HIGH, EU_LOW, EU_HIGH, EU_UNITS) VALUES (1, 'pressure', " +
+                               std::to_string(kPressure) + ", 0, 'Demo.Pressure', 0, 10000, 0, 100, 'bar');"),
+              "");
+    test::RunProgram(L"regsvr32.exe /s \"" + e2e::BinFolder() + L"TarnowickPS.dll\"", 30000);
+    ASSERT_EQ(test::RunProgram(L"\"" + folder + L"Tarnowick.exe\" /RegServer", 30000).exitCode, 0u);
+    e2e::TProcess gateway = e2e::TProcess::Start(folder + L"Tarnowick.exe");
+    IOPCServer* server = nullptr;
+    IOPCItemMgt* banded = nullptr;
+    std::vector<OPCHANDLE> h;
+    FLOAT tenPercent = 10.0f;
+    ASSERT_NO_FATAL_FAILURE(ConnectPolling(gateway, 100, {L"Demo.Pressure"}, server, banded, h, &tenPercent));
+    IOPCItemMgt* witness = nullptr;
+    OPCHANDLE hWitness = 0;
+    DWORD revised = 0;
+    ASSERT_EQ(server->AddGroup(L"witness", TRUE, 100, 10, nullptr, nullptr, 0x409, &hWitness, &revised,
+                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(&witness)),
+              S_OK);
+    const std::vector<OPCHANDLE> hw = test::AddActiveItems(witness, {L"Demo.Pressure"});
+    ASSERT_EQ(hw.size(), 1u);
+
+    // The range and units as properties, the canonical type VT_R8, and the analog attributes.
+    IOPCItemProperties* props = nullptr;
+    ASSERT_EQ(server->QueryInterface(IID_IOPCItemProperties, reinterpret_cast<void**>(&props)), S_OK);
+    DWORD count = 0;
+    DWORD* ids = nullptr;
+    LPWSTR* descriptions = nullptr;
+    VARTYPE* types = nullptr;
+    ASSERT_EQ(props->QueryAvailableProperties(const_cast<LPWSTR>(L"Demo.Pressure"), &count, &ids, &descriptions, &types),
+              S_OK);
+    std::set<DWORD> offered(ids, ids + count);
+    for (DWORD id : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 100u, 102u, 103u}) EXPECT_EQ(offered.count(id), 1u) << id;
+    for (DWORD i = 0; i < count; ++i) CoTaskMemFree(descriptions[i]);
+    CoTaskMemFree(ids);
+    CoTaskMemFree(descriptions);
+    CoTaskMemFree(types);
+    auto property = [&](DWORD id) {
+        VARIANT* values = nullptr;
+        HRESULT* errors = nullptr;
+        VARIANT out;
+        VariantInit(&out);
+        if (SUCCEEDED(props->GetItemProperties(const_cast<LPWSTR>(L"Demo.Pressure"), 1, &id, &values, &errors))) {
+            out = values[0];
+            CoTaskMemFree(values);
+            CoTaskMemFree(errors);
+        }
+        return out;
+    };
+    VARIANT v = property(1);
+    EXPECT_EQ(V_I2(&v), VT_R8);
+    v = property(7);
+    EXPECT_EQ(V_I4(&v), OPC_ANALOG);
+    v = property(100);
+    ASSERT_EQ(v.vt, VT_BSTR);
+    EXPECT_STREQ(v.bstrVal, L"bar");
+    VariantClear(&v);
+    v = property(102);
+    EXPECT_EQ(V_R8(&v), 100.0);
+    v = property(103);
+    EXPECT_EQ(V_R8(&v), 0.0);
+    IEnumOPCItemAttributes* attributes = nullptr;
+    ASSERT_EQ(banded->CreateEnumerator(IID_IEnumOPCItemAttributes, reinterpret_cast<IUnknown**>(&attributes)), S_OK);
+    OPCITEMATTRIBUTES* a = nullptr;
+    ULONG fetched = 0;
+    ASSERT_EQ(attributes->Next(1, &a, &fetched), S_OK);
+    EXPECT_EQ(a->dwEUType, OPC_ANALOG);
+    ASSERT_EQ(a->vEUInfo.vt, VT_ARRAY | VT_R8);
+    double* range = nullptr;
+    ASSERT_EQ(SafeArrayAccessData(a->vEUInfo.parray, reinterpret_cast<void**>(&range)), S_OK);
+    EXPECT_EQ(std::vector<double>(range, range + 2), (std::vector<double>{0.0, 100.0}));
+    SafeArrayUnaccessData(a->vEUInfo.parray);
+    VariantClear(&a->vEUInfo);
+    CoTaskMemFree(a->szAccessPath);
+    CoTaskMemFree(a->szItemID);
+    CoTaskMemFree(a);
+    attributes->Release();
+
+    // What each group reported: the pairs of value and quality, in order.
+    test::TFakeDataSink sink;
+    DWORD cookies[2] = {};
+    IConnectionPoint* points[2] = {test::AdviseDataCallback(banded, &sink, &cookies[0]),
+                                   test::AdviseDataCallback(witness, &sink, &cookies[1])};
+    ASSERT_TRUE(points[0] && points[1]);
+    std::map<OPCHANDLE, std::vector<std::pair<double, WORD>>> seen;  // by client group handle
+    auto saw = [&](OPCHANDLE group, double value, WORD quality) {
+        for (const test::TCallback& c : sink.calls)
+            for (std::size_t j = 0; j < c.clients.size(); ++j) seen[c.group].emplace_back(c.numbers[j], c.qualities[j]);
+        sink.calls.clear();
+        const auto& list = seen[group];
+        return std::find(list.begin(), list.end(), std::make_pair(value, quality)) != list.end();
+    };
+    auto waitFor = [&](OPCHANDLE group, double value, WORD quality) {
+        return test::PumpUntil([&] { return saw(group, value, quality); }, 10000);
+    };
+    EXPECT_TRUE(waitFor(9, 50.0, kQualityGood)) << "no first report of 50 bar";
+    ASSERT_TRUE(device.WriteSingleRegister(kPressure, 5500));
+    EXPECT_TRUE(waitFor(10, 55.0, kQualityGood)) << "the witness did not see 55 bar";
+    ASSERT_TRUE(device.WriteSingleRegister(kPressure, 6100));
+    EXPECT_TRUE(waitFor(9, 61.0, kQualityGood)) << "a step of 11 bar was not reported";
+    ASSERT_TRUE(demo.Stop());
+    EXPECT_TRUE(waitFor(9, 61.0, kQualityCommFailure)) << "the change of quality was not reported";
+    // Before the first scan the item may have been reported not connected.
+    auto& reported = seen[9];
+    while (!reported.empty() && reported.front().second == kQualityNotConnected) reported.erase(reported.begin());
+    EXPECT_EQ(reported, (std::vector<std::pair<double, WORD>>{{50.0, kQualityGood}, {61.0, kQualityGood},
+                                                             {61.0, kQualityCommFailure}}))
+        << "the 10 % group reported a step within its deadband";
+
+    // A write in bar becomes its raw value on the device.
+    ASSERT_TRUE(demo.Start());
+    IOPCSyncIO* sync = nullptr;
+    ASSERT_EQ(banded->QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void**>(&sync)), S_OK);
+    VARIANT bar;
+    VariantInit(&bar);
+    bar.vt = VT_R8;
+    bar.dblVal = 25.0;
+    HRESULT* errors = nullptr;
+    HRESULT written = E_FAIL;
+    test::PumpUntil(
+        [&] {
+            written = sync->Write(1, &h[0], &bar, &errors);
+            CoTaskMemFree(errors);
+            return written == S_OK;
+        },
+        15000);
+    EXPECT_EQ(written, S_OK);
+    EXPECT_EQ(DeviceValue(3, kPressure, demo.Port()), 2500);
+
+    for (int i = 0; i < 2; ++i) {
+        points[i]->Unadvise(cookies[i]);
+        points[i]->Release();
+    }
+    sync->Release();
+    props->Release();
+    witness->Release();
+    banded->Release();
     server->Release();
     CloseGateway(gateway);
 }
