@@ -2,24 +2,30 @@
 // slow, hung or vanished client delays nobody but itself.
 //
 // A sink that is a proxy (every remote client's) or marshals itself is called by the delivery
-// thread, in the multithreaded apartment. The update pass only queues what it made, so a client that
-// calls in from a callback reaches the main thread between passes and never re-enters one. An
-// ordinary object of the server's own apartment (an in-process sink) is called at once on the main
-// thread, as the pass always did, and may call back in during the call.
+// thread (DeliveryThread.h), in the multithreaded apartment. The update pass only queues what it
+// made, so a client that calls in from a callback reaches the main thread between passes and never
+// re-enters one. An ordinary object of the server's own apartment (an in-process sink) is called at
+// once on the main thread, as the pass always did, and may call back in during the call.
 //
 // A threaded sink's interface is asked for and marshaled when the sink is linked, during the
-// client's Advise (the client answers then); the thread unmarshals it once, calls it, and lets go of
-// it. A call that fails as only a vanished client's calls fail marks the client lost, and the main
-// thread cuts it off (CutOffLostClients); so it does for a call under way longer than the limit.
+// client's Advise (the client answers then, and may be cut off meanwhile); the thread unmarshals it
+// once, calls it, and lets go of it. A call whose result says that the client's process is gone
+// marks the client lost, and the main thread cuts it off (CutOffLostClients); so it does for a call
+// under way longer than the limit. A result that says only that one sink object is gone ends the
+// callbacks to that sink (CallOutcome.h). A client with nothing to deliver is asked every few
+// seconds whether it is still there.
 //
-// The thread belongs to the state it shares with this object. Stop, when the server object goes (its
-// client let go, the process ends, or the client is cut off), drops what is undelivered, waits a
-// moment for an idle thread to let go of its sinks and end, and never waits for one inside a call to
-// the client: that one is left to end by itself, holding the state and every sink it still has, when
-// (if ever) the call returns; where the system can cancel the call it is cancelled (not under Wine,
-// whose CoCancelCall is an unimplemented stub). The close's shutdown requests travel the same way,
+// Each reference to a sink is released in the apartment that holds it: the thread's on the thread;
+// the main thread's (its connection points') on the main thread, and for a cut-off client only once
+// it has answered a call (SinkRelease.h), so no release waits for a hung client.
+//
+// Stop, when the server object goes (its client let go, the process ends, or the client is cut
+// off), drops what is undelivered, waits a moment for an idle thread to let go of its sinks and end,
+// and never waits for one inside a call to the client: that one is left to end by itself, holding
+// its state and every sink it still has, when (if ever) the call returns; where the system can
+// cancel the call it is cancelled (CallCancel.h). The close's shutdown requests travel the same way,
 // so a hung client holds the close only for the close's own wait; at the process's end every server
-// object is cut off (Abandon), so no release of a hung client's sink holds the end either.
+// object is cut off, and a hung client's sinks are never released (MainApartmentMayEnd).
 #pragma once
 
 #include <windows.h>
@@ -34,14 +40,14 @@
 
 namespace tw::opc {
 
-// The results that mean the client (or the sink object) is gone, not a result it chose to return.
-bool IsClientGone(HRESULT hr);
-// Wakes the threads whose batches were handed over with wakeNow false: this thread wakes one, each
-// woken thread the next, so an update pass pays for one wake-up, not for one per client (under Wine
-// each is a round trip to its server, and the woken threads would take the cores from the pass).
-void WakeDeliveryThreads();
+class TDeliveryThread;
 
-struct TDeliveryState;
+// Wakes the threads whose batches were handed over with wakeNow false (WakeChain.h).
+void WakeDeliveryThreads();
+// How long a delivery thread with nothing to deliver waits before it asks its client whether it is
+// still there; tests shorten it.
+constexpr DWORD kClientProbeIntervalMs = 5000;
+void SetClientProbeInterval(DWORD ms);
 
 class TClientDelivery {
 public:
@@ -55,7 +61,9 @@ public:
     std::unique_ptr<TDelivery> Make(TDeliveryKind kind, OPCHANDLE group, DWORD transactionId, OPCHANDLE clientGroup,
                                     std::size_t count);
     // Links sink for callbacks through iid (IID_IOPCDataCallback, IID_IOPCShutdown): the id to send
-    // to, or 0 when a threaded sink does not answer iid.
+    // to, or 0 when a threaded sink does not answer iid or this object was stopped meanwhile. A
+    // threaded sink is called while it is linked: this object may end during the call (Link then
+    // uses only what it holds), the caller holds sink.
     uint32_t Link(IUnknown* sink, REFIID iid);
     // The link's undelivered deliveries are dropped and its sink let go; a failure of a call under
     // way to it no longer counts against the client.
@@ -76,21 +84,20 @@ public:
     // The client is gone (a call failed as only a vanished client's calls fail), or one call to it
     // has been under way for longer than limitMs.
     bool Lost(ULONGLONG nowMs, ULONGLONG limitMs) const;
-    // The client is being cut off: nothing more is sent, and its sinks (proxies of the main thread)
-    // are let go by threads of their own, one per sink object, never here: releasing a hung client's
-    // proxy waits for the client, and so, under Wine, does the end of the apartment that holds it.
+    // The client is being cut off: nothing more is sent, and its sinks (the main thread's references)
+    // are released on the main thread once the client has answered a call, never here: releasing a
+    // hung client's proxy waits for the client.
     void Abandon(std::vector<IUnknown*> sinks);
-    // Undelivered deliveries are dropped; bounded (see above). Idempotent.
+    // Undelivered deliveries are dropped; bounded (see above). Nothing is linked or sent afterwards.
+    // Idempotent.
     void Stop();
 
     // Nothing queued, held or under way (tests and benchmarks wait for it: FlushDeliveries).
     bool Idle() const;
 
 private:
-    void StartThread();
     // Takes what the thread has delivered since, for Make.
     void TakeSpares();
-    void HandOver(std::vector<std::unique_ptr<TDelivery>> deliveries);
 
     struct TDirectLink {
         IUnknown* sink;  // held by the connection point that linked it
@@ -101,8 +108,8 @@ private:
     int batching_ = 0;
     std::vector<std::unique_ptr<TDelivery>> held_;
     std::vector<std::unique_ptr<TDelivery>> spare_;  // delivered, for Make
-    std::shared_ptr<TDeliveryState> state_;  // with the thread, once a threaded sink was linked
-    HANDLE thread_ = nullptr;
+    std::shared_ptr<TDeliveryThread> thread_;  // once a threaded sink was linked
+    bool stopped_ = false;
 };
 
 }  // namespace tw::opc

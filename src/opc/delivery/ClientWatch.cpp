@@ -4,10 +4,13 @@
 
 #include <atomic>
 
+#include "opc/delivery/SinkRelease.h"
+
 namespace tw::opc {
 namespace {
 
 constexpr UINT kClientLostMessage = WM_APP + 0x51;
+constexpr UINT kRefsGivenBackMessage = WM_APP + 0x52;
 constexpr UINT_PTR kStuckTimer = 1;
 constexpr UINT kStuckCheckMs = 1000;
 constexpr wchar_t kWatchClass[] = L"TarnowickClientWatch";
@@ -18,6 +21,10 @@ void (*watchCheck)() = nullptr;
 LRESULT CALLBACK WatchProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == kClientLostMessage || (msg == WM_TIMER && wp == kStuckTimer)) {
         if (watchCheck) watchCheck();
+        return 0;
+    }
+    if (msg == kRefsGivenBackMessage) {
+        ReleaseGivenBack();
         return 0;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
@@ -41,6 +48,10 @@ void WatchClients(void (*check)()) {
 
 void ReportLostClient() {
     if (HWND window = watchWindow.load()) PostMessageW(window, kClientLostMessage, 0, 0);
+}
+
+void ReportRefsGivenBack() {
+    if (HWND window = watchWindow.load()) PostMessageW(window, kRefsGivenBackMessage, 0, 0);
 }
 
 }  // namespace tw::opc

@@ -73,6 +73,8 @@ void TDelivery::Fold(TDelivery&& later) {
         else
             Updates[at->second] = u;
     }
+    // The newest client group handle: the client may have changed it since (SetState).
+    ClientGroup = later.ClientGroup;
     Folded += 1 + later.Folded;
 }
 

@@ -85,7 +85,8 @@ struct TDelivery {
     uint32_t Folded = 0;
 
     // A data change of the same group made later replaces the values of the items both carry and
-    // adds the others after them, in its order; the master values follow from the result.
+    // adds the others after them, in its order, and its client group handle replaces this one's; the
+    // master values follow from the result.
     void Fold(TDelivery&& later);
     // The callback's arrays, for a data change made from its updates now.
     TCallbackArrays& Arrays();

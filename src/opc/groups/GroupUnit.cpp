@@ -148,8 +148,14 @@ void TOPCGroup::ActivationReset() {
 
 void TOPCGroup::SinkAdvised(IUnknown* sink) {
     // Linking may call the client (a remote sink is asked for IOPCDataCallback): until it is done the
-    // group goes on with its former sink.
-    const uint32_t link = server_ ? server_->Delivery().Link(sink, IID_IOPCDataCallback) : 0;
+    // group goes on with its former sink. The client may be cut off meanwhile, which takes the group
+    // from its server and may end the server object: it is held for the call.
+    uint32_t link = 0;
+    if (TDA2* server = server_) {
+        server->AddRef();
+        link = server->Delivery().Link(sink, IID_IOPCDataCallback);
+        server->Release();
+    }
     try {
         links_.emplace_back(sink, link);
     } catch (const std::bad_alloc&) {

@@ -91,7 +91,8 @@ void TDA2::ShutdownSinkChanged(IUnknown* sink, bool connected) {
 
 void TDA2::CutOff() {
     AddRef();
-    // Nothing here calls the client: its sinks go to the delivery, which has other threads let go of them.
+    // Nothing here calls the client: its sinks go to the delivery, which has them released once the
+    // client has answered.
     std::vector<IUnknown*> sinks;
     connections_.TakeSinks(sinks);
     shutdownSink_ = nullptr;

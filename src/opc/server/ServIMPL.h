@@ -91,7 +91,7 @@ public:
     uint32_t ShutdownLink() const { return shutdownLink_; }
     TClientDelivery& Delivery() { return delivery_; }
     // Its connections are cut (this object, its groups, their connection points) without calling the
-    // client, its groups end, its slot is freed; its sinks are let go by other threads
+    // client, its groups end, its slot is freed; its sinks are released once the client has answered
     // (TClientDelivery::Abandon). For a client that no longer answers, and at the process's end.
     void CutOff();
 

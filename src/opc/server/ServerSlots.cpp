@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "opc/delivery/ClientWatch.h"
+#include "opc/delivery/SinkRelease.h"
 #include "opc/server/ServIMPL.h"
 
 namespace tw::opc {
@@ -16,6 +17,9 @@ std::function<void()> consoleListener;
 std::function<void(const std::string&)> clientLogListener;
 ULONGLONG stuckCallbackMs = kStuckCallbackMs;
 bool cuttingOff = false;
+// How long the end waits for cut-off clients to answer, so that their sinks can be released.
+constexpr DWORD kEndReleaseWaitMs = 500;
+bool sinksKept = false;
 
 }  // namespace
 
@@ -64,7 +68,10 @@ void DisconnectAllServers() {
         // and never calls a client: letting go of a hung client's sinks here would hang the end.
         if (TDA2* server = ServerSlots[i]) server->CutOff();
     }
+    sinksKept = !ReleaseGivenBack(kEndReleaseWaitMs);
 }
+
+bool MainApartmentMayEnd() { return !sinksKept; }
 
 void SetServerConsoleListener(std::function<void()> listener) { consoleListener = std::move(listener); }
 

@@ -27,8 +27,11 @@ DWORD NextGroupHandle();
 void PulseServers(double now);
 
 // Process end: cuts every remaining server object off from its clients (TDA2::CutOff: without calling
-// them), from the last slot down.
+// them), from the last slot down, and releases their sinks where they have answered since.
 void DisconnectAllServers();
+// After DisconnectAllServers: false when a hung client's sinks are still held. Ending the main
+// apartment would release them, and wait for that client: the process ends without.
+bool MainApartmentMayEnd();
 
 // The server console refreshes itself through this; nothing is called until a listener is set.
 void SetServerConsoleListener(std::function<void()> listener);

@@ -8,6 +8,7 @@
 #include "shell/win32/InstanceGuard.h"
 #ifdef TW_HAVE_OPC
 #include "opc/registration/ComServer.h"
+#include "opc/server/ServerSlots.h"
 #endif
 
 namespace {
@@ -57,7 +58,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int) {
 #endif
         }
     }
-    OleUninitialize();
+#ifdef TW_HAVE_OPC
+    // A hung client's sinks are never released: ending the apartment would wait for the client.
+    const bool endApartment = tw::opc::MainApartmentMayEnd();
+#else
+    const bool endApartment = true;
+#endif
+    if (endApartment) OleUninitialize();
     libs.Release();
     return rc;
 }

@@ -87,6 +87,26 @@ protected:
             timeoutMs);
     }
     std::wstring EventLog() const { return e2e::ControlText(main, IDC_MMOLOG); }
+    // A server object of the gateway, through the proxy; null on failure.
+    static IOPCServer* Connect() {
+        IOPCServer* server = nullptr;
+        EXPECT_EQ(CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
+                                   reinterpret_cast<void**>(&server)),
+                  S_OK);
+        return server;
+    }
+    // An active group of server updated every 100 ms, with the one item; null on failure.
+    static IOPCItemMgt* ActiveGroup(IOPCServer* server, const wchar_t* item) {
+        OPCHANDLE handle = 0;
+        DWORD rate = 0;
+        IOPCItemMgt* mgt = nullptr;
+        if (FAILED(server->AddGroup(L"", TRUE, 100, 1, nullptr, nullptr, 0x409, &handle, &rate, IID_IOPCItemMgt,
+                                    reinterpret_cast<IUnknown**>(&mgt))))
+            return nullptr;
+        if (test::AddActiveItems(mgt, {item}).size() == 1) return mgt;
+        mgt->Release();
+        return nullptr;
+    }
 
     static test::TGatewayCopy* copy;
     std::atomic<bool> stopChanging{false};
@@ -139,10 +159,8 @@ TEST_F(CallbackEndToEnd, AHungClientHoldsTheCloseNoLongerThanItsWait) {
 // (the cookie is easily guessed), on an active group whose value keeps changing.
 TEST_F(CallbackEndToEnd, ASinkUnadvisedBeforeAnyCallbackIsLetGoOfAndHearsNothing) {
     test::TFakeDataSink after, inside;
-    IOPCServer* server = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                               reinterpret_cast<void**>(&server)),
-              S_OK);
+    IOPCServer* server = Connect();
+    ASSERT_NE(server, nullptr);
     for (int i = 0; i < 3; ++i) {
         OPCHANDLE handle = 0;
         DWORD rate = 0;
@@ -158,13 +176,8 @@ TEST_F(CallbackEndToEnd, ASinkUnadvisedBeforeAnyCallbackIsLetGoOfAndHearsNothing
         group->Release();
     }
 
-    OPCHANDLE handle = 0;
-    DWORD rate = 0;
-    IOPCItemMgt* mgt = nullptr;
-    ASSERT_EQ(server->AddGroup(L"", TRUE, 100, 1, nullptr, nullptr, 0x409, &handle, &rate, IID_IOPCItemMgt,
-                               reinterpret_cast<IUnknown**>(&mgt)),
-              S_OK);
-    ASSERT_EQ(test::AddActiveItems(mgt, {L"T1"}).size(), 1u);
+    IOPCItemMgt* mgt = ActiveGroup(server, L"T1");
+    ASSERT_NE(mgt, nullptr);
     IConnectionPointContainer* container = nullptr;
     ASSERT_EQ(mgt->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
     IConnectionPoint* point = nullptr;
@@ -189,6 +202,38 @@ TEST_F(CallbackEndToEnd, ASinkUnadvisedBeforeAnyCallbackIsLetGoOfAndHearsNothing
     server->Release();
     EXPECT_EQ(after.Count(test::TCallbackKind::DataChange), 0u);
     EXPECT_EQ(inside.Count(test::TCallbackKind::DataChange), 0u);
+}
+
+// A client that disconnects one group's sink object loses that sink's callbacks only. A client with
+// nothing to receive (its value never changes) is asked every few seconds whether it is there, and is
+// not cut off for answering.
+TEST_F(CallbackEndToEnd, ASinkThatIsGoneCostsOnlyItselfAndAnIdleClientIsAskedWhetherItIsThere) {
+    auto dropping = Subscribe(L"--groups 2 --rate 100 --duration 12000 --disconnect-first-sink");
+    ASSERT_TRUE(test::PumpUntil([&] { return Subscribed(*dropping); }, kStartMs));
+
+    test::TFakeDataSink idle;
+    int probes = 0;
+    idle.queried = [&](REFIID riid) {
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) ++probes;
+    };
+    IOPCServer* server = Connect();
+    ASSERT_NE(server, nullptr);
+    IOPCItemMgt* mgt = ActiveGroup(server, L"T2");  // a value nobody changes
+    ASSERT_NE(mgt, nullptr);
+    DWORD cookie = 0;
+    IConnectionPoint* point = test::AdviseDataCallback(mgt, &idle, &cookie);
+    ASSERT_NE(point, nullptr);
+
+    ASSERT_TRUE(test::PumpUntil([&] { return dropping->process.WaitExit(0); }, 30000));
+    EXPECT_GE(test::ReportNumber(test::ReadSubscriberReport(dropping->report), "data_changes"), 60)
+        << "the client's other group lost its callbacks";
+    EXPECT_GE(probes, 1) << "the idle client was never asked";
+    EXPECT_EQ(Occurrences(EventLog(), L"does not answer"), 0u);
+    idle.queried = nullptr;
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    point->Release();
+    mgt->Release();
+    server->Release();
 }
 
 TEST_F(CallbackEndToEnd, KilledClientsGiveTheirSlotsBackAndAClientThatFailsItsCallbacksKeepsIts) {

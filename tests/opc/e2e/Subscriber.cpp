@@ -27,6 +27,7 @@ struct TOptions {
     DWORD stallMs = 0;
     bool fail = false;
     bool shutdownSink = false;
+    bool disconnectFirstSink = false;
     std::wstring stamps;
 };
 
@@ -129,6 +130,8 @@ bool Parse(int argc, wchar_t** argv, TOptions& o) {
             o.fail = true;
         } else if (a == L"--shutdown-sink") {
             o.shutdownSink = true;
+        } else if (a == L"--disconnect-first-sink") {
+            o.disconnectFirstSink = true;
         } else if (hasValue && a == L"--report") {
             o.report = argv[++i];
         } else if (hasValue && a == L"--items") {
@@ -205,7 +208,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!Parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: opc-subscriber --report FILE --items A,B [--groups N] [--rate MS] "
                              "[--duration MS] [--stall-after MS --stall MS] [--fail] [--shutdown-sink] "
-                             "[--stamps NAME]\n");
+                             "[--disconnect-first-sink] [--stamps NAME]\n");
         return 2;
     }
     const TLoadStamps* stamps = nullptr;
@@ -221,6 +224,7 @@ int wmain(int argc, wchar_t** argv) {
     int rc = 0;
     {
         TSink sink(o, stamps);
+        TSink first(o, nullptr);  // the first group's, with --disconnect-first-sink
         TShutdownSink shutdown;
         IOPCServer* server = nullptr;
         const HRESULT created = CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
@@ -228,7 +232,8 @@ int wmain(int argc, wchar_t** argv) {
         std::vector<TGroup> groups(static_cast<std::size_t>(o.groups));
         bool subscribed = SUCCEEDED(created);
         for (int i = 0; subscribed && i < o.groups; ++i)
-            subscribed = Subscribe(server, i, o, &sink, groups[static_cast<std::size_t>(i)]);
+            subscribed = Subscribe(server, i, o, i == 0 && o.disconnectFirstSink ? &first : &sink,
+                                   groups[static_cast<std::size_t>(i)]);
         IConnectionPoint* shutdownPoint = nullptr;
         DWORD shutdownCookie = 0;
         if (subscribed && o.shutdownSink) {
@@ -247,6 +252,7 @@ int wmain(int argc, wchar_t** argv) {
             AppendLine(o.report, tw::opc::test::kSubscribedLine);
             const ULONGLONG start = GetTickCount64();
             bool stalled = o.stallMs == 0;
+            bool disconnected = !o.disconnectFirstSink;
             while (!shutdown.asked) {
                 if (stamps) {
                     LARGE_INTEGER now;
@@ -258,6 +264,10 @@ int wmain(int argc, wchar_t** argv) {
                 if (!stalled && sink.FirstChange() && GetTickCount64() >= sink.FirstChange() + o.stallAfterMs) {
                     stalled = true;
                     Sleep(o.stallMs);  // no messages handled: callbacks to this process wait
+                }
+                if (!disconnected && first.FirstChange()) {
+                    CoDisconnectObject(&first, 0);  // still advised: the server's calls to it fail
+                    disconnected = true;
                 }
                 HandleMessages(20);
             }
@@ -277,6 +287,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         if (server) server->Release();
         CoDisconnectObject(&sink, 0);
+        CoDisconnectObject(&first, 0);
         if (subscribed) {
             if (FILE* f = _wfopen(o.report.c_str(), L"a")) {
                 sink.Write(f);

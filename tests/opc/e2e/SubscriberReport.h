@@ -3,11 +3,14 @@
 // it received to a report file:
 //
 //   opc-subscriber --report FILE --items A,B,... [--groups N] [--rate MS] [--duration MS]
-//                  [--stall-after MS --stall MS] [--fail] [--shutdown-sink] [--stamps NAME]
+//                  [--stall-after MS --stall MS] [--fail] [--shutdown-sink] [--disconnect-first-sink]
+//                  [--stamps NAME]
 //
 // --stall: once MS after its first data change, it stops handling messages for the --stall time.
 // --fail: OnDataChange answers E_FAIL. --shutdown-sink: it advises an IOPCShutdown sink and ends when
-// the server asks (the report then has a line "shutdown_request"). --stamps: the name of a TLoadStamps
+// the server asks (the report then has a line "shutdown_request"). --disconnect-first-sink: the
+// first group has a sink of its own, disconnected (CoDisconnectObject) after its first data change
+// but left advised; the report counts only the other sink's. --stamps: the name of a TLoadStamps
 // block; the subscriber then counts only what arrives inside the block's window, measures the latency
 // of every item update, and runs until the window has closed. The report's first line "subscribed"
 // comes once every group is advised; "key: value" lines follow when it ends.

@@ -6,6 +6,9 @@
 // is not.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include <oleauto.h>
 
 #include "opc/OpcError.h"
+#include "opc/delivery/WakeChain.h"
 #include "opc/server/ServerSlots.h"
 #include "values/DataPoints.h"
 
@@ -36,6 +40,7 @@ protected:
     void TearDown() override {
         SetClientLogListener(nullptr);
         SetStuckCallbackLimit(kStuckCallbackMs);
+        SetClientProbeInterval(kClientProbeIntervalMs);
         sink.Open();
         GroupFixture::TearDown();
         EXPECT_TRUE(sink.WaitReleased(kWaitMs)) << "a delivery thread kept the sink";
@@ -57,6 +62,18 @@ protected:
     void Flush() { ASSERT_TRUE(FlushDeliveries(kWaitMs)) << "callbacks still on their way"; }
     static void Set(int32_t tag, uint16_t v) { DataPoints[static_cast<size_t>(tag)].Store(v, kQualityGood); }
     IOPCAsyncIO2* Async(TOPCGroup* g) { return As<IOPCAsyncIO2>(g, IID_IOPCAsyncIO2); }
+    // Queues a write to the group's item and cancels it before any pass: its cancel notice is sent at once.
+    void WriteAndCancel(OPCHANDLE item, DWORD transactionId) {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_I4;
+        v.lVal = 9;
+        DWORD cancelId = 0;
+        HRESULT* e = nullptr;
+        ASSERT_EQ(Async(group)->Write(1, &item, &v, transactionId, &cancelId, &e), S_OK);
+        CoTaskMemFree(e);
+        EXPECT_EQ(Async(group)->Cancel2(cancelId), S_OK) << "Cancel2 answers at once";
+    }
 
     TFakeDataSink sink{true};
     std::vector<OPCHANDLE> handles;
@@ -78,7 +95,7 @@ TEST_F(Delivery, AClientThatIsBehindGetsItsDataChangesFoldedInTheirOrder) {
     Pass();
     ASSERT_TRUE(sink.WaitEntered(1, kWaitMs)) << "the first data change did not start";
     // Behind from here on: the first data change is held inside the call.
-    DWORD readId = 0, writeId = 0;
+    DWORD readId = 0;
     HRESULT* e = nullptr;
     ASSERT_EQ(Async(group)->Read(1, &handles[0], 70, &readId, &e), S_OK);
     CoTaskMemFree(e);
@@ -89,15 +106,13 @@ TEST_F(Delivery, AClientThatIsBehindGetsItsDataChangesFoldedInTheirOrder) {
     Set(kT2, 5);
     Pass();  // so does T2's, after T1 in the same data change
     EXPECT_EQ(Async(group)->Cancel2(readId), E_FAIL) << "the read completed, though its callback waits";
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = 9;
-    ASSERT_EQ(Async(group)->Write(1, &handles[1], &v, 71, &writeId, &e), S_OK);
-    CoTaskMemFree(e);
-    EXPECT_EQ(Async(group)->Cancel2(writeId), S_OK) << "Cancel2 answers at once";
+    WriteAndCancel(handles[1], 71);
     Set(kT1, 4);
     Pass();  // the cancel notice stands between: no fold across it
+    OPCHANDLE renamed = 8;
+    ASSERT_EQ(group->SetState(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &renamed), S_OK);
+    Set(kT1, 6);
+    Pass();  // folds in, under the group's new client handle
     sink.Open();
     Flush();
 
@@ -110,8 +125,9 @@ TEST_F(Delivery, AClientThatIsBehindGetsItsDataChangesFoldedInTheirOrder) {
     EXPECT_EQ(Reported(calls[2]), (TReported{{100, 3}, {101, 5}}));
     EXPECT_EQ(calls[3].kind, TCallbackKind::CancelComplete);
     EXPECT_EQ(calls[3].transid, 71u);
-    EXPECT_EQ(Reported(calls[4]), (TReported{{100, 4}}));
-    for (const TCallback& c : calls) EXPECT_EQ(c.group, 7u);
+    EXPECT_EQ(Reported(calls[4]), (TReported{{100, 6}}));
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(calls[i].group, 7u);
+    EXPECT_EQ(calls[4].group, 8u) << "the folded data change kept the old client group handle";
     EXPECT_NE(device->Register(41), 9) << "the cancelled write reached the device";
 }
 
@@ -167,56 +183,65 @@ TEST_F(Delivery, TheServerObjectMayGoWhileItsThreadIsInsideACall) {
     EXPECT_EQ(sink.Calls().size(), 1u);
 }
 
-// Results that say the client has vanished cut it off; a result it chose keeps it.
+// Results that say the client has vanished cut it off; one that says a sink object is gone ends the
+// callbacks to that sink only; a result the client chose keeps everything.
 TEST_F(Delivery, AClientThatIsGoneIsCutOffAndOneThatFailsItsCallbacksIsNot) {
+    enum class TFate { Kept, SinkDropped, CutOff };
     struct TRow {
         HRESULT result;
-        bool cutOff;
+        TFate fate;
     };
-    const TRow rows[] = {{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), true},
-                         {RPC_E_DISCONNECTED, true},
-                         {RPC_E_SERVER_DIED_DNE, true},
-                         {CO_E_OBJNOTCONNECTED, true},
-                         {E_FAIL, false},
-                         {OPC_E_INVALIDHANDLE, false}};
+    const TRow rows[] = {{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), TFate::CutOff},
+                         {RPC_E_DISCONNECTED, TFate::SinkDropped},
+                         {RPC_E_SERVER_DIED_DNE, TFate::CutOff},
+                         {CO_E_OBJNOTCONNECTED, TFate::SinkDropped},
+                         {E_FAIL, TFate::Kept},
+                         {OPC_E_INVALIDHANDLE, TFate::Kept}};
+    TFakeDataSink other{true};  // the same client's sink on a second group
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.result);
         IOPCServer* client = nullptr;
         ASSERT_EQ(TDA2::Create(IID_IOPCServer, reinterpret_cast<void**>(&client)), S_OK);
-        auto* other = static_cast<TDA2*>(client);
-        const int slot = other->Slot();
-        OPCHANDLE h = 0;
-        DWORD revised = 0;
-        IUnknown* g = nullptr;
-        ASSERT_EQ(client->AddGroup(L"", TRUE, 10, 7, nullptr, nullptr, 0x409, &h, &revised, IID_IUnknown, &g), S_OK);
-        TOPCGroup* otherGroup = other->PrivateGroups().back();
-        AddHandles(otherGroup, {{L"T1"}});
-        IConnectionPoint* cp = nullptr;
-        ASSERT_EQ(otherGroup->FindConnectionPoint(IID_IOPCDataCallback, &cp), S_OK);
-        DWORD cookie = 0;
-        ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
-        cp->Release();
+        auto* server2 = static_cast<TDA2*>(client);
+        const int slot = server2->Slot();
+        std::vector<IUnknown*> groups;
+        for (IUnknown* s : {static_cast<IUnknown*>(&sink), static_cast<IUnknown*>(&other)}) {
+            OPCHANDLE h = 0;
+            DWORD revised = 0;
+            IUnknown* g = nullptr;
+            ASSERT_EQ(client->AddGroup(L"", TRUE, 10, 7, nullptr, nullptr, 0x409, &h, &revised, IID_IUnknown, &g), S_OK);
+            groups.push_back(g);
+            TOPCGroup* added = server2->PrivateGroups().back();
+            AddHandles(added, {{L"T1"}});
+            IConnectionPoint* cp = nullptr;
+            ASSERT_EQ(added->FindConnectionPoint(IID_IOPCDataCallback, &cp), S_OK);
+            DWORD cookie = 0;
+            ASSERT_EQ(cp->Advise(s, &cookie), S_OK);
+            cp->Release();
+        }
         sink.result = row.result;
         log.clear();
-        other->PulseServer(kNow);
+        server2->PulseServer(kNow);
         Flush();
         CutOffLostClients();
-        EXPECT_EQ(ServerSlots[slot] == nullptr, row.cutOff);
-        EXPECT_EQ(other->PrivateGroups().empty(), row.cutOff) << "its groups ended";
-        if (row.cutOff) {
+        EXPECT_EQ(ServerSlots[slot] == nullptr, row.fate == TFate::CutOff);
+        EXPECT_EQ(server2->PrivateGroups().empty(), row.fate == TFate::CutOff) << "its groups ended";
+        if (row.fate == TFate::CutOff) {
             EXPECT_EQ(log, std::vector<std::string>{"OPC client in slot " + std::to_string(slot + 1) +
-                                                     " does not answer: its connection and 1 group were closed."});
+                                                     " does not answer: its connection and 2 groups were closed."});
         } else {
             EXPECT_TRUE(log.empty());
-            const std::size_t before = sink.Calls().size();
+            const std::size_t before = sink.Calls().size(), otherBefore = other.Calls().size();
             Set(kT1, static_cast<uint16_t>(before + 100));
-            other->PulseServer(kNow);
+            server2->PulseServer(kNow);
             Flush();
-            EXPECT_EQ(sink.Calls().size(), before + 1) << "no longer served";
+            EXPECT_EQ(sink.Calls().size(), before + (row.fate == TFate::Kept ? 1 : 0));
+            EXPECT_EQ(other.Calls().size(), otherBefore + 1) << "the client's other sink is no longer served";
         }
-        g->Release();
+        for (IUnknown* g : groups) g->Release();
         client->Release();
         EXPECT_TRUE(sink.WaitReleased(kWaitMs)) << "the client's sinks were never let go";
+        EXPECT_TRUE(other.WaitReleased(kWaitMs));
     }
     sink.result = S_OK;
 }
@@ -246,6 +271,113 @@ TEST_F(Delivery, AClientStuckInACallbackPastTheLimitIsCutOffWithoutWaitingForIt)
     sink.Open();
     EXPECT_TRUE(sink.WaitReleased(kWaitMs)) << "the stuck thread did not let go once the call returned";
     EXPECT_EQ(sink.Calls().size(), 1u);
+    // Each reference went where it was held: the main thread's to the main thread, the delivery
+    // thread's to that thread; none to a thread of its own.
+    std::set<DWORD> holders = sink.CallingThreads();
+    holders.insert(GetCurrentThreadId());
+    for (DWORD thread : sink.ReleasingThreads()) EXPECT_EQ(holders.count(thread), 1u) << "released on thread " << thread;
+}
+
+// A client cut off while the server asks its sink for its interface, inside its Advise (its other
+// sink has hung in a callback past the limit): the sink is not linked to the cut-off object, and goes
+// back to its client.
+TEST_F(Delivery, AClientCutOffInsideItsOwnAdviseGetsItsSinkBack) {
+    Subscribed(nullptr, {{L"T1"}});
+    sink.Hold();
+    Pass();
+    ASSERT_TRUE(sink.WaitEntered(1, kWaitMs));
+    SetStuckCallbackLimit(0);
+    Sleep(20);
+    TFakeDataSink inside{true};
+    bool cut = false;
+    inside.queried = [&](REFIID riid) {
+        if (cut || !IsEqualIID(riid, IID_IOPCDataCallback)) return;
+        cut = true;
+        CutOffLostClients();
+    };
+    IConnectionPoint* cp = nullptr;
+    ASSERT_EQ(NewGroup(L"second")->FindConnectionPoint(IID_IOPCDataCallback, &cp), S_OK);
+    DWORD cookie = 0;
+    cp->Advise(&inside, &cookie);
+    cp->Release();
+    inside.queried = nullptr;
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(log.size(), 1u);
+    sink.Open();
+    EXPECT_TRUE(inside.WaitReleased(kWaitMs)) << inside.refs() << " references held";
+}
+
+// A client with nothing to receive is asked every few seconds, by its delivery thread, for an
+// interface none of its sinks has; once its process is gone (the question fails as it fails through a
+// vanished client's proxy on Windows) it is cut off, though no callback ever failed.
+TEST_F(Delivery, AClientWithNothingToReceiveIsAskedWhetherItIsThereAndCutOffOnceGone) {
+    SetClientProbeInterval(10);
+    Subscribed(nullptr, {{L"T1"}});
+    Pass();
+    Flush();  // the first report; nothing changes from here
+    static std::atomic<int> probes{0};
+    static std::atomic<bool> onMain{false};
+    const DWORD mainThread = GetCurrentThreadId();
+    sink.queried = [mainThread](REFIID riid) {
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IOPCDataCallback) || IsEqualIID(riid, IID_IMarshal))
+            return;
+        ++probes;
+        if (GetCurrentThreadId() == mainThread) onMain = true;
+    };
+    for (const ULONGLONG end = GetTickCount64() + kWaitMs; probes < 2 && GetTickCount64() < end;) Sleep(1);
+    EXPECT_GE(probes, 2) << "the client was not asked";
+    EXPECT_FALSE(onMain) << "asked on the main thread";
+    EXPECT_FALSE(da2->Delivery().Lost(GetTickCount64(), kStuckCallbackMs)) << "a client that answers counts as lost";
+    const int slot = da2->Slot();
+    sink.queryResult = HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+    EXPECT_TRUE(sink.WaitReleased(kWaitMs)) << "the vanished client was not cut off";
+    EXPECT_EQ(ServerSlots[slot], nullptr);
+    EXPECT_EQ(log.size(), 1u);
+}
+
+// Nothing needs the pulse to reach a client: a thread that an update pass left asleep (its turn in
+// the wake-up chain never came) gets what is sent after the pulse stopped, and what the pass queued.
+TEST_F(Delivery, WithThePulseOffEveryQueuedCallbackIsDelivered) {
+    Subscribed(nullptr, {{L"T1"}});
+    Pass();
+    Flush();  // the first report; the thread sleeps from here
+    Set(kT1, 1);
+    da2->Delivery().BeginBatch();
+    Pass();
+    da2->Delivery().EndBatch(false);  // and nobody wakes the chain
+    WriteAndCancel(handles[0], 71);
+    Flush();
+    const std::vector<TCallback> calls = sink.Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(Reported(calls[1]), (TReported{{100, 1}}));
+    EXPECT_EQ(calls[2].kind, TCallbackKind::CancelComplete);
+}
+
+// The chain wakes every sleeping thread, passing over those that are not asleep: one inside a call
+// to a hung client, one that has ended.
+TEST(WakeChain, PassesOverThreadsThatAreNotAsleep) {
+    TWakeChain chain;
+    struct TThread final : TSleeper {
+        TThread(TWakeChain& c, bool a) : chain(c), asleep(a) {}
+        bool WakeIfAsleep() override {
+            if (!asleep) return false;
+            asleep = false;
+            woken = true;
+            chain.WakeNext();  // as a woken delivery thread does
+            return true;
+        }
+        TWakeChain& chain;
+        bool asleep;
+        bool woken = false;
+    };
+    const bool asleep[] = {true, false, true, false, false, true};
+    std::vector<std::shared_ptr<TThread>> threads;
+    for (bool a : asleep) {
+        threads.push_back(std::make_shared<TThread>(chain, a));
+        chain.Add(threads.back());
+    }
+    chain.WakeNext();  // the update pass wakes one
+    for (std::size_t i = 0; i < threads.size(); ++i) EXPECT_EQ(threads[i]->woken, asleep[i]) << "thread " << i;
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ HRESULT TFakeDataSink::QueryInterface(REFIID riid, void** ppv) {
     *ppv = nullptr;
     if (queried) queried(riid);
     if (marshaler_ && IsEqualIID(riid, IID_IMarshal)) return marshaler_->QueryInterface(riid, ppv);
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return E_NOINTERFACE;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOPCDataCallback)) return queryResult;
     *ppv = static_cast<IOPCDataCallback*>(this);
     AddRef();
     return S_OK;
@@ -81,7 +81,19 @@ HRESULT TFakeDataSink::OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) {
                         nullptr, nullptr));
 }
 
+ULONG TFakeDataSink::Release() {
+    {
+        std::lock_guard<std::mutex> lock(guard_);
+        releasing_.insert(GetCurrentThreadId());
+    }
+    return --refs_;
+}
+
 HRESULT TFakeDataSink::Record(TCallback call) {
+    {
+        std::lock_guard<std::mutex> lock(guard_);
+        calling_.insert(GetCurrentThreadId());
+    }
     ++entered_;
     WaitForSingleObject(gate_, INFINITE);
     {
@@ -99,9 +111,23 @@ bool TFakeDataSink::WaitEntered(int n, DWORD timeoutMs) const {
 }
 
 bool TFakeDataSink::WaitReleased(DWORD timeoutMs) const {
-    for (const ULONGLONG end = GetTickCount64() + timeoutMs; refs_ != 0; Sleep(1))
+    for (const ULONGLONG end = GetTickCount64() + timeoutMs; refs_ != 0;) {
         if (GetTickCount64() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
     return true;
+}
+
+std::set<DWORD> TFakeDataSink::ReleasingThreads() const {
+    std::lock_guard<std::mutex> lock(guard_);
+    return releasing_;
+}
+
+std::set<DWORD> TFakeDataSink::CallingThreads() const {
+    std::lock_guard<std::mutex> lock(guard_);
+    return calling_;
 }
 
 std::vector<TCallback> TFakeDataSink::Calls() const {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "OPCDA.h"
@@ -40,7 +41,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }  // lives on the test's stack
+    ULONG STDMETHODCALLTYPE Release() override;  // lives on the test's stack
 
     HRESULT STDMETHODCALLTYPE OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,
                                            HRESULT hrMastererror, DWORD dwCount, OPCHANDLE* phClientItems,
@@ -67,11 +68,17 @@ public:
     void Open() { SetEvent(gate_); }
     // Waits until n callbacks have begun (also those held inside); false after timeoutMs.
     bool WaitEntered(int n, DWORD timeoutMs) const;
-    // Waits until nobody holds a reference any more; false after timeoutMs.
+    // Waits until nobody holds a reference any more, handling the thread's window messages; false
+    // after timeoutMs.
     bool WaitReleased(DWORD timeoutMs) const;
+    // The threads that released a reference, and those that made a callback.
+    std::set<DWORD> ReleasingThreads() const;
+    std::set<DWORD> CallingThreads() const;
     // What was recorded so far, taken under the lock.
     std::vector<TCallback> Calls() const;
     std::atomic<HRESULT> result{S_OK};
+    // What QueryInterface answers for an interface the sink does not have.
+    std::atomic<HRESULT> queryResult{E_NOINTERFACE};
 
 private:
     HRESULT Record(TCallback call);
@@ -80,6 +87,7 @@ private:
     HANDLE gate_;                    // set while open
     mutable std::mutex guard_;
     std::atomic<int> entered_{0};
+    std::set<DWORD> releasing_, calling_;
 };
 
 }  // namespace tw::opc::test
