@@ -1,0 +1,428 @@
+// plant_scale: the gateway's acquisition at plant size, N devices of M holding registers each, block
+// reads on. A child process plays every device (one port each, on loopback; answers at once or after
+// --delay-ms), so that its CPU is not the gateway's. One device in ten is unreachable: half of those
+// on a port that refuses, half behind a listener whose queue is full, so that a connect gets no
+// answer at all, as from a host that is gone.
+//
+// Figures per case: start_s (every device started, as the run controller's Start does), refresh_s
+// (after every value on the devices changed, until every data point holds its new value; the worst of
+// several trials), cpu_percent (of one core, steady state, this process alone), bytes_per_tag
+// (resident memory the devices and points added, per tag), threads, requests_per_s (what the devices
+// see), stop_s; then growth: the large case's CPU per tag over the small one's.
+//
+//   plant_scale [--interval-ms MS] [--delay-ms MS] [--seconds S] [--devices N --registers M]
+#include "acquisition/ModBusObjList.h"
+#include "acquisition/PollingSwitch.h"
+#include "tags/DataPoints.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+using namespace tw;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kMaxDevices = 4000;
+
+enum TKind : uint8_t { Live, Refusing, Blackholed };
+
+// Shared with the child that plays the devices.
+struct TShared {
+    std::atomic<int> Ready;
+    std::atomic<int> Quit;
+    std::atomic<uint32_t> Epoch;  // every value on every device depends on it
+    std::atomic<uint64_t> Served;
+    uint32_t DelayUs;
+    int Count;
+    uint8_t Kind[kMaxDevices];
+    int Port[kMaxDevices];
+};
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// The value the devices hold at a register address (0-based) in an epoch.
+uint16_t ValueAt(int address, uint32_t epoch) { return static_cast<uint16_t>(address + 1 + epoch * 1000u); }
+
+void RaiseFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+// ---- the devices, in the child ----
+
+int ListenOn(int backlog) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, backlog) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        std::perror("plant_scale: listen");
+        std::_Exit(1);
+    }
+    return fd;
+}
+
+int PortOf(int fd) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
+
+struct TConnection {
+    uint8_t In[512];
+    std::size_t Got = 0;
+};
+
+struct TPending {
+    Clock::time_point Due;
+    int Fd;
+    std::vector<uint8_t> Bytes;
+};
+
+// Answers function 3 (and 1) from ValueAt; other functions get exception 1.
+std::vector<uint8_t> Answer(const uint8_t* request, uint32_t epoch) {
+    const int function = request[7];
+    const int address = (request[8] << 8) | request[9];
+    const int count = (request[10] << 8) | request[11];
+    std::vector<uint8_t> answer(request, request + 8);
+    if ((function != 3 || count < 1 || count > 125) && (function != 1 || count < 1 || count > 2000)) {
+        answer[7] = static_cast<uint8_t>(function | 0x80);
+        answer.push_back(1);
+    } else if (function == 3) {
+        answer.push_back(static_cast<uint8_t>(2 * count));
+        for (int i = 0; i < count; ++i) {
+            const uint16_t v = ValueAt(address + i, epoch);
+            answer.push_back(static_cast<uint8_t>(v >> 8));
+            answer.push_back(static_cast<uint8_t>(v));
+        }
+    } else {
+        const int bytes = (count + 7) / 8;
+        answer.push_back(static_cast<uint8_t>(bytes));
+        answer.resize(answer.size() + static_cast<std::size_t>(bytes), 0);
+        for (int i = 0; i < count; ++i)
+            if ((address + i + epoch) & 1) answer[9 + static_cast<std::size_t>(i / 8)] |= static_cast<uint8_t>(1 << (i % 8));
+    }
+    const std::size_t length = answer.size() - 6;
+    answer[4] = static_cast<uint8_t>(length >> 8);
+    answer[5] = static_cast<uint8_t>(length);
+    return answer;
+}
+
+[[noreturn]] void PlayDevices(TShared& shared) {
+    RaiseFileLimit();
+    const int ep = epoll_create1(0);
+    std::vector<int> listeners, fillers;
+    for (int i = 0; i < shared.Count; ++i) {
+        if (shared.Kind[i] == Refusing) {
+            // A port that was free a moment ago and has nobody listening: connects are refused.
+            const int fd = ListenOn(1);
+            shared.Port[i] = PortOf(fd);
+            close(fd);
+        } else if (shared.Kind[i] == Blackholed) {
+            // A queue of one, filled and never accepted: later connects get no answer.
+            const int fd = ListenOn(0);
+            shared.Port[i] = PortOf(fd);
+            const int filler = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<uint16_t>(shared.Port[i]));
+            connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+            listeners.push_back(fd);
+            fillers.push_back(filler);
+        } else {
+            const int fd = ListenOn(128);
+            shared.Port[i] = PortOf(fd);
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.u64 = static_cast<uint64_t>(fd) | (1ull << 32);  // a listener
+            epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
+        }
+    }
+    shared.Ready = 1;
+
+    std::unordered_map<int, TConnection> connections;
+    std::deque<TPending> pending;  // answers due later, in order: every delay is the same
+    const auto delay = std::chrono::microseconds(shared.DelayUs);
+    epoll_event events[256];
+    while (!shared.Quit.load()) {
+        int waitMs = 100;
+        if (!pending.empty())
+            waitMs = static_cast<int>(std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::milliseconds>(pending.front().Due - Clock::now()).count()));
+        const int n = epoll_wait(ep, events, 256, waitMs);
+        for (int e = 0; e < n; ++e) {
+            const int fd = static_cast<int>(events[e].data.u64 & 0xFFFFFFFFu);
+            if (events[e].data.u64 >> 32) {
+                for (int c; (c = accept4(fd, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
+                    const int one = 1;
+                    setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                    epoll_event ev{};
+                    ev.events = EPOLLIN;
+                    ev.data.u64 = static_cast<uint64_t>(c);
+                    epoll_ctl(ep, EPOLL_CTL_ADD, c, &ev);
+                    connections[c];
+                }
+                continue;
+            }
+            TConnection& conn = connections[fd];
+            const ssize_t got = recv(fd, conn.In + conn.Got, sizeof conn.In - conn.Got, 0);
+            if (got <= 0) {
+                if (got < 0 && errno == EAGAIN) continue;
+                close(fd);
+                connections.erase(fd);
+                continue;
+            }
+            conn.Got += static_cast<std::size_t>(got);
+            // Whole frames, delimited by their length field.
+            for (;;) {
+                if (conn.Got < 7) break;
+                const std::size_t size = 6 + ((conn.In[4] << 8) | conn.In[5]);
+                if (size < 12 || size > sizeof conn.In) {
+                    conn.Got = 0;
+                    break;
+                }
+                if (conn.Got < size) break;
+                std::vector<uint8_t> answer = Answer(conn.In, shared.Epoch.load());
+                if (delay.count() == 0) {
+                    send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+                    shared.Served.fetch_add(1, std::memory_order_relaxed);
+                } else {
+                    pending.push_back({Clock::now() + delay, fd, std::move(answer)});
+                }
+                std::memmove(conn.In, conn.In + size, conn.Got - size);
+                conn.Got -= size;
+            }
+        }
+        while (!pending.empty() && pending.front().Due <= Clock::now()) {
+            const TPending& p = pending.front();
+            if (connections.count(p.Fd)) {
+                send(p.Fd, p.Bytes.data(), p.Bytes.size(), MSG_NOSIGNAL);
+                shared.Served.fetch_add(1, std::memory_order_relaxed);
+            }
+            pending.pop_front();
+        }
+    }
+    std::_Exit(0);
+}
+
+// ---- the gateway side, in this process ----
+
+// User and system time of this process so far.
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long ResidentBytes() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+int Threads() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.') ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+struct TOptions {
+    int IntervalMs = 1000;
+    int DelayMs = 0;
+    int Seconds = 10;
+    int Devices = 0;  // 0: the two standard cases
+    int Registers = 0;
+};
+
+struct TFigures {
+    double StartS = -1, RefreshS = -1, CpuPercent = 0, BytesPerTag = 0, RequestsPerS = 0, StopS = -1;
+    int Threads = 0;
+    int Tags = 0;
+};
+
+// The devices that answer all hold the values of the epoch.
+bool AllHold(const std::vector<int>& liveTags, int registers, uint32_t epoch) {
+    for (int tag : liveTags) {
+        const TPointSample s = DataPoints[static_cast<std::size_t>(tag)].Sample();
+        if (s.Quality != kQualityGood || s.Value != ValueAt(tag % registers, epoch)) return false;
+    }
+    return true;
+}
+
+template <typename Condition>
+double Await(Condition condition, double limitS) {
+    const auto start = Clock::now();
+    while (!condition()) {
+        if (Seconds(Clock::now() - start) > limitS) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return Seconds(Clock::now() - start);
+}
+
+// Starts and stops every device as the run controller does.
+void StartAll(TModBusObjList& devices) {
+    for (int i = 0; i < devices.Count(); ++i) devices[i].Start();
+}
+void StopAll(TModBusObjList& devices) {
+    for (int i = 0; i < devices.Count(); ++i) devices[i].Stop();
+}
+
+TFigures RunCase(const TOptions& o, int deviceCount, int registers) {
+    TFigures f;
+    f.Tags = deviceCount * registers;
+    auto* shared = static_cast<TShared*>(
+        mmap(nullptr, sizeof(TShared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    if (shared == MAP_FAILED) return f;
+    new (shared) TShared{};
+    shared->Count = deviceCount;
+    shared->DelayUs = static_cast<uint32_t>(o.DelayMs) * 1000u;
+    for (int i = 0; i < deviceCount; ++i)
+        shared->Kind[i] = i % 10 != 9 ? Live : (i % 20 == 9 ? Refusing : Blackholed);
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) PlayDevices(*shared);
+    Await([&] { return shared->Ready.load() == 1; }, 60);
+
+    const long residentBefore = ResidentBytes();
+    TModBusObjList devices;
+    std::vector<int> liveTags;
+    DataPoints.Append(static_cast<std::size_t>(f.Tags));
+    for (int d = 0; d < deviceCount; ++d) {
+        TModBusObj& device = devices.Add();
+        device.Description = "Device " + std::to_string(d + 1);
+        device.SetConnection("127.0.0.1", shared->Port[d], 1);
+        device.BlockReads = true;
+        for (int r = 0; r < registers; ++r) {
+            TIOPointObj& point = device.Registers[static_cast<std::size_t>(device.AddRegister())];
+            point.RegisterNo = r + 1;
+            point.TagName = "D" + std::to_string(d + 1) + ".R" + std::to_string(r + 1);
+            point.TagIndex = d * registers + r;
+            if (shared->Kind[d] == Live) liveTags.push_back(point.TagIndex);
+        }
+    }
+    PollingSwitch = true;  // as with /StartPolling: scanning begins with Start
+
+    auto start = Clock::now();
+    StartAll(devices);
+    f.StartS = Seconds(Clock::now() - start);
+    if (Await([&] { return AllHold(liveTags, registers, 0); }, 120) < 0) std::fprintf(stderr, "plant_scale: not every point turned GOOD\n");
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+
+    const double cpuFrom = CpuSeconds();
+    const uint64_t servedFrom = shared->Served.load();
+    const auto from = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(o.Seconds));
+    const double measured = Seconds(Clock::now() - from);
+    f.CpuPercent = 100 * (CpuSeconds() - cpuFrom) / measured;
+    f.RequestsPerS = static_cast<double>(shared->Served.load() - servedFrom) / measured;
+    f.BytesPerTag = static_cast<double>(ResidentBytes() - residentBefore) / f.Tags;
+    f.Threads = Threads();
+
+    // Values change at a moment unrelated to the devices' passes; the worst of a few trials.
+    for (uint32_t epoch = 1; epoch <= 4; ++epoch) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(137 * epoch));
+        shared->Epoch = epoch;
+        const double took = Await([&] { return AllHold(liveTags, registers, epoch); }, 60);
+        f.RefreshS = took < 0 ? 999 : std::max(f.RefreshS, took);
+    }
+
+    start = Clock::now();
+    StopAll(devices);
+    f.StopS = Seconds(Clock::now() - start);
+    PollingSwitch = false;
+    devices.Clear();
+    FreeDataPoints();
+    shared->Quit = 1;
+    waitpid(child, nullptr, 0);
+    munmap(shared, sizeof(TShared));
+    return f;
+}
+
+void Print(const char* name, int devices, int registers, const TFigures& f) {
+    std::printf("%s: %d devices x %d registers (%d tags), %d unreachable\n", name, devices, registers, f.Tags,
+                devices / 10);
+    std::printf("  start_s: %.2f\n  refresh_s: %.2f\n  cpu_percent: %.1f\n  bytes_per_tag: %.0f\n  threads: %d\n"
+                "  requests_per_s: %.0f\n  stop_s: %.2f\n",
+                f.StartS, f.RefreshS, f.CpuPercent, f.BytesPerTag, f.Threads, f.RequestsPerS, f.StopS);
+    std::fflush(stdout);
+}
+
+bool Parse(int argc, char** argv, TOptions& o) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        const int n = std::atoi(argv[i + 1]);
+        if (a == "--interval-ms") o.IntervalMs = n;
+        else if (a == "--delay-ms") o.DelayMs = n;
+        else if (a == "--seconds") o.Seconds = n;
+        else if (a == "--devices") o.Devices = n;
+        else if (a == "--registers") o.Registers = n;
+        else return false;
+    }
+    return argc % 2 == 1 && o.IntervalMs >= 0 && o.DelayMs >= 0 && o.Seconds > 0 && o.Devices >= 0 &&
+           o.Devices <= kMaxDevices && o.Registers >= 0 && o.Registers <= 125;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    TOptions o;
+    if (!Parse(argc, argv, o)) {
+        std::fprintf(stderr, "usage: plant_scale [--interval-ms MS] [--delay-ms MS] [--seconds S] "
+                             "[--devices N --registers M]\n");
+        return 2;
+    }
+    RaiseFileLimit();
+    signal(SIGPIPE, SIG_IGN);
+    std::printf("block reads on; scan interval %d ms; the devices answer after %d ms; the product's time-outs "
+                "(connect 3 s, answer 3 s); CPU measured over %d s\n",
+                o.IntervalMs, o.DelayMs, o.Seconds);
+    if (o.Devices > 0) {
+        Print("case", o.Devices, std::max(o.Registers, 1), RunCase(o, o.Devices, std::max(o.Registers, 1)));
+        return 0;
+    }
+    const TFigures small = RunCase(o, 500, 30);
+    Print("small", 500, 30, small);
+    const TFigures large = RunCase(o, 1000, 100);
+    Print("large", 1000, 100, large);
+    const double perTagSmall = small.CpuPercent / small.Tags, perTagLarge = large.CpuPercent / large.Tags;
+    std::printf("growth: %.2f\n", perTagSmall > 0 ? perTagLarge / perTagSmall : 0);
+    return 0;
+}
