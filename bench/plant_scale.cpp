@@ -297,11 +297,14 @@ double Await(Condition condition, double limitS) {
     return Seconds(Clock::now() - start);
 }
 
-// Starts and stops every device as the run controller does.
+// Starts and stops every device as the run controller does: all probed at once, all told to stop at once.
 void StartAll(TModBusObjList& devices) {
-    for (int i = 0; i < devices.Count(); ++i) devices[i].Start();
+    for (int i = 0; i < devices.Count(); ++i) devices[i].BeginStart();
+    for (int i = 0; i < devices.Count(); ++i)
+        while (!devices[i].Started()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 void StopAll(TModBusObjList& devices) {
+    for (int i = 0; i < devices.Count(); ++i) devices[i].RequestStop();
     for (int i = 0; i < devices.Count(); ++i) devices[i].Stop();
 }
 
@@ -330,6 +333,7 @@ TFigures RunCase(const TOptions& o, int deviceCount, int registers) {
         device.Description = "Device " + std::to_string(d + 1);
         device.SetConnection("127.0.0.1", shared->Port[d], 1);
         device.BlockReads = true;
+        device.ScanIntervalMs = static_cast<uint32_t>(o.IntervalMs);
         for (int r = 0; r < registers; ++r) {
             TIOPointObj& point = device.Registers[static_cast<std::size_t>(device.AddRegister())];
             point.RegisterNo = r + 1;

@@ -20,6 +20,8 @@ inline constexpr unsigned kRefreshIntervalMs = 100;
 inline constexpr unsigned kSimulatedModeDelayMs = 3000;
 // How often the event log looks for devices that stopped or resumed answering.
 inline constexpr unsigned kDeviceStateIntervalMs = 500;
+// How often Start looks whether every device has been probed, handling window messages in between.
+inline constexpr unsigned kStartWaitStepMs = 10;
 inline constexpr char kSimulatedModeWarning[] = "Some devices could not be connected, thus running simulation mode!";
 inline constexpr int kTrayImageStopped = 0;
 inline constexpr int kTrayImageRunning = 1;
@@ -84,6 +86,9 @@ public:
 
 private:
     void SetPulse(bool on);
+    bool AllStarted() const;
+    // The rest of Start once every device has been probed: its lines in list order, timers, buttons.
+    void FinishStart();
 
     IMainView& main_;
     IRunView& view_;
@@ -94,6 +99,8 @@ private:
     TRunHooks hooks_;
     int activePage_ = tstMonitor;
     bool pulsing_ = false;
+    bool starting_ = false;    // a Start waits for its probes
+    unsigned startRuns_ = 0;   // tells a Start whether a later one took over while it waited
 };
 
 }  // namespace tw
