@@ -52,6 +52,7 @@
 #define IDC_DS_UNITID 1304
 #define IDC_DS_DISABLED 1305
 #define IDC_DS_BLOCKREADS 1306
+#define IDC_DS_SCANINTERVAL 1307
 
 // "Register Setting"
 #define IDD_IOSETTING 1400

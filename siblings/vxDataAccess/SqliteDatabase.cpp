@@ -68,6 +68,7 @@ struct TAddedColumn {
 };
 const TAddedColumn kAddedColumns[] = {
     {"DEVICE", "BLOCK_READS", "ALTER TABLE DEVICE ADD COLUMN BLOCK_READS INTEGER"},
+    {"DEVICE", "SCAN_INTERVAL_MS", "ALTER TABLE DEVICE ADD COLUMN SCAN_INTERVAL_MS INTEGER"},
 };
 
 bool HasColumn(sqlite3* db, const std::string& table, const std::string& column) {

@@ -1,6 +1,7 @@
 #include "config/ConfigStatements.h"
 
 #include <cstdlib>
+#include <vector>
 
 namespace tw {
 
@@ -26,6 +27,21 @@ bool RowBlockReads(const TRecordSet& row) {
     } catch (const EDatabaseError&) {
         return false;  // no such field
     }
+}
+
+std::string RowScanIntervalText(const TRecordSet& row) {
+    try {
+        return row.FieldAsString(fld::SCAN_INTERVAL_MS);
+    } catch (const EDatabaseError&) {
+        return {};  // no such field
+    }
+}
+
+uint32_t ScanIntervalMs(const std::string& text) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const long long value = std::strtoll(begin, &end, 10);
+    return end != begin && *end == '\0' && value >= 0 && value <= kMaxScanIntervalMs ? static_cast<uint32_t>(value) : 0;
 }
 
 std::string SqlQuoted(const std::string& text) {
@@ -63,7 +79,9 @@ std::string SqlUpdateDevice(int64_t deviceId, const TDeviceFields& f) {
     return "UPDATE DEVICE SET DESCRIPTION = " + SqlQuoted(f.Description) +
            ", IP_ADDRESS = " + SqlQuoted(f.IpAddress) + ", PORT = " + SqlQuoted(f.Port) +
            ", UNIT_ID = " + SqlQuoted(f.UnitId) + ", DISABLED = " + (f.Disabled ? "1" : "0") +
-           ", BLOCK_READS = " + (f.BlockReads ? "1" : "0") + " WHERE " + IdCondition(deviceId);
+           ", BLOCK_READS = " + (f.BlockReads ? "1" : "0") +
+           ", SCAN_INTERVAL_MS = " + (f.ScanIntervalMs.empty() ? "NULL" : SqlQuoted(f.ScanIntervalMs)) + " WHERE " +
+           IdCondition(deviceId);
 }
 
 std::unique_ptr<TRecordSet> TConfigDatabase::Devices() { return db_.QueryRecords(Conn(), SqlSelectDevices(), true); }
@@ -98,12 +116,15 @@ int TConfigDatabase::InsertRegister(int64_t deviceId, const TRegisterFields& f) 
 }
 
 int TConfigDatabase::InsertDevice(const TDeviceFields& f) {
-    return db_.InsertRecord(Conn(), kDeviceTable,
-                            {fld::DESCRIPTION, fld::IP_ADDRESS, fld::PORT, fld::UNIT_ID, fld::DISABLED,
-                             fld::BLOCK_READS},
-                            {f.Description, f.IpAddress, f.Port, f.UnitId, f.Disabled ? "1" : "0",
-                             f.BlockReads ? "1" : "0"},
-                            true);
+    std::vector<std::string> fields{fld::DESCRIPTION, fld::IP_ADDRESS, fld::PORT, fld::UNIT_ID, fld::DISABLED,
+                                    fld::BLOCK_READS};
+    std::vector<std::string> values{f.Description, f.IpAddress, f.Port, f.UnitId, f.Disabled ? "1" : "0",
+                                    f.BlockReads ? "1" : "0"};
+    if (!f.ScanIntervalMs.empty()) {  // left out, it stays NULL
+        fields.push_back(fld::SCAN_INTERVAL_MS);
+        values.push_back(f.ScanIntervalMs);
+    }
+    return db_.InsertRecord(Conn(), kDeviceTable, fields, values, true);
 }
 
 int TConfigDatabase::UpdateRegister(int64_t registerId, const TRegisterFields& f) {

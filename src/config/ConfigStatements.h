@@ -23,6 +23,9 @@ inline constexpr char DISABLED[] = "DISABLED";
 // Nullable, added to databases of earlier versions when missing: NULL (or 0) reads one register per
 // request, 1 reads runs of consecutive registers in one request.
 inline constexpr char BLOCK_READS[] = "BLOCK_READS";
+// Nullable, added likewise: the least time in ms from the start of one scan pass to the start of the
+// next; NULL or 0 scans continuously.
+inline constexpr char SCAN_INTERVAL_MS[] = "SCAN_INTERVAL_MS";
 inline constexpr char DEVICE_ID[] = "DEVICE_ID";
 inline constexpr char REGISTER_NO[] = "REGISTER_NO";
 inline constexpr char REGISTER_TYPE[] = "REGISTER_TYPE";
@@ -38,7 +41,11 @@ struct TDeviceFields {
     std::string UnitId;
     bool Disabled = false;
     bool BlockReads = false;
+    std::string ScanIntervalMs;  // empty: none (NULL)
 };
+
+// The longest scan interval the device dialog takes: an hour.
+inline constexpr uint32_t kMaxScanIntervalMs = 3600000;
 
 // A register as typed in the register dialog; RegisterType is the list position (0 Register, 1 Coil).
 struct TRegisterFields {
@@ -54,6 +61,11 @@ bool RowDisabled(const TRecordSet& row);
 // BLOCK_READS of the current DEVICE row likewise; a row without the field (a database no version of
 // ours with block reads has opened) reads as off.
 bool RowBlockReads(const TRecordSet& row);
+// SCAN_INTERVAL_MS of the current DEVICE row as typed: empty for NULL or a row without the field.
+std::string RowScanIntervalText(const TRecordSet& row);
+// The interval a device scans with: 0 (continuously) for NULL, an absent field or anything that is
+// not a number from 0 to kMaxScanIntervalMs.
+uint32_t ScanIntervalMs(const std::string& text);
 
 // 'text' with every quote doubled.
 std::string SqlQuoted(const std::string& text);

@@ -17,7 +17,7 @@ public:
     explicit TfrmDeviceSetting(IGeneral& general);
 
     // "Description:", "IP Address:" (dotted), "Port:", "Unit ID:", "Disabled", "Block reads" (consecutive
-    // registers of one kind read with one request)
+    // registers of one kind read with one request), "Scan interval:" (ms, empty for continuous scanning)
     TDeviceFields Fields;
     int64_t DeviceId = 0;  // the device being edited
 

@@ -46,6 +46,7 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
     const auto port = static_cast<int32_t>(row.FieldAsInteger(fld::PORT));
     const auto unitId = static_cast<uint8_t>(row.FieldAsInteger(fld::UNIT_ID));
     const bool blockReads = RowBlockReads(row);
+    const uint32_t scanIntervalMs = ScanIntervalMs(RowScanIntervalText(row));
 
     std::vector<TIOPointObj> registers;
     std::unique_ptr<TRecordSet> regs = db_.Registers(id);
@@ -62,6 +63,7 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
     device.Description = description;
     device.SetConnection(host, port, unitId);
     device.BlockReads = blockReads;
+    device.ScanIntervalMs = scanIntervalMs;
     device.ClearRegisters();
     for (TIOPointObj& point : registers)
         device.Registers[static_cast<std::size_t>(device.AddRegister())] = std::move(point);

@@ -200,7 +200,7 @@ void TSettingsPage::btnEditDeviceClick() {
             dialog.DeviceId = row->FieldAsInteger(fld::ID);
             dialog.Fields = {row->FieldAsString(fld::DESCRIPTION), row->FieldAsString(fld::IP_ADDRESS),
                              row->FieldAsString(fld::PORT), row->FieldAsString(fld::UNIT_ID), RowDisabled(*row),
-                             RowBlockReads(*row)};
+                             RowBlockReads(*row), RowScanIntervalText(*row)};
         }
         if (!dialogs_.ShowDeviceSetting(dialog)) return;
         Outcome(db_.UpdateDevice(dialog.DeviceId, dialog.Fields), "Device Settings updated!", kErrorSavingDevice);

@@ -112,6 +112,40 @@ TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
     EXPECT_FALSE(devices[0].BlockReads);
 }
 
+// A database of a version without scan intervals scans continuously and takes an interval from then
+// on; that version's insert leaves none, and an interval cleared in the dialog is none again.
+TEST_F(LoadSettingsTest, ScanIntervalIsNoneInAnEarlierDatabaseAndRoundTrips) {
+    db.ReplaceWith(
+        "CREATE TABLE DEVICE (ID INTEGER PRIMARY KEY AUTOINCREMENT, DESCRIPTION VARCHAR(100), IP_ADDRESS "
+        "VARCHAR(15), PORT INTEGER, UNIT_ID INTEGER, DISABLED INTEGER DEFAULT 0);"
+        "CREATE TABLE I_O_SETTING (ID INTEGER PRIMARY KEY AUTOINCREMENT, DEVICE_ID INTEGER, DESCRIPTION "
+        "VARCHAR(100), REGISTER_NO INTEGER, REGISTER_TYPE INTEGER, TAG_NAME VARCHAR(100));"
+        "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('B old', '10.0.0.1', 502, 1, 0);");
+    cfg.LoadSettings(false);
+    ASSERT_EQ(devices.Count(), 1);
+    EXPECT_EQ(devices[0].ScanIntervalMs, 0u);
+
+    Select("B old");
+    dialogs.device = {TDeviceFields{"B old", "10.0.0.1", "502", "1", false, false, "1000"}};
+    page.btnEditDeviceClick();
+    EXPECT_EQ(dialogs.deviceShown.back().ScanIntervalMs, "");
+    dialogs.device = {TDeviceFields{"A new", "10.0.0.2", "502", "1", false, false, "250"}};
+    page.btnNewDeviceClick();
+    ASSERT_GT(db.access.InsertRecord(db.conn, "DEVICE", {"DESCRIPTION", "IP_ADDRESS", "PORT", "UNIT_ID", "DISABLED"},
+                                     {"C older", "10.0.0.3", "502", "1", "0"}, true),
+              0);
+    cfg.LoadSettings(true);
+    ASSERT_EQ(devices.Count(), 3);
+    EXPECT_EQ((std::vector<uint32_t>{devices[0].ScanIntervalMs, devices[1].ScanIntervalMs, devices[2].ScanIntervalMs}),
+              (std::vector<uint32_t>{250, 1000, 0}));
+
+    Select("B old");
+    dialogs.device = {TDeviceFields{"B old", "10.0.0.1", "502", "1", false, false, ""}};
+    page.btnEditDeviceClick();
+    EXPECT_EQ(dialogs.deviceShown.back().ScanIntervalMs, "1000");
+    EXPECT_EQ(Count("SELECT * FROM DEVICE WHERE SCAN_INTERVAL_MS IS NULL"), 2);
+}
+
 TEST_F(LoadSettingsTest, DatabaseErrorEndsTheLoadAndKeepsTheDevicesLoadedSoFar) {
     AddDevice("A good");
     const int64_t bad = AddDevice("B bad");

@@ -42,6 +42,7 @@ void FillDevice(HWND dlg, const TfrmDeviceSetting& logic) {
     SetDlgItemTextA(dlg, IDC_DS_UNITID, f.UnitId.c_str());
     CheckDlgButton(dlg, IDC_DS_DISABLED, f.Disabled ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dlg, IDC_DS_BLOCKREADS, f.BlockReads ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextA(dlg, IDC_DS_SCANINTERVAL, f.ScanIntervalMs.c_str());
 }
 
 void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
@@ -52,6 +53,7 @@ void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
     f.UnitId = ItemTextA(dlg, IDC_DS_UNITID);
     f.Disabled = IsDlgButtonChecked(dlg, IDC_DS_DISABLED) == BST_CHECKED;
     f.BlockReads = IsDlgButtonChecked(dlg, IDC_DS_BLOCKREADS) == BST_CHECKED;
+    f.ScanIntervalMs = ItemTextA(dlg, IDC_DS_SCANINTERVAL);
 }
 
 void FillRegister(HWND dlg, const TfrmIOSetting& logic) {
