@@ -11,17 +11,15 @@
 // see), stop_s; then growth: the large case's CPU per tag over the small one's.
 //
 //   plant_scale [--interval-ms MS] [--delay-ms MS] [--seconds S] [--devices N --registers M]
+#include "ModbusFarm.h"
 #include "acquisition/ModBusObjList.h"
 #include "acquisition/PollingSwitch.h"
 #include "tags/DataPoints.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <signal.h>
-#include <sys/epoll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -33,11 +31,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <deque>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 using namespace tw;
@@ -51,20 +46,14 @@ enum TKind : uint8_t { Live, Refusing, Blackholed };
 
 // Shared with the child that plays the devices.
 struct TShared {
+    bench::TFarmControl Farm;
     std::atomic<int> Ready;
-    std::atomic<int> Quit;
-    std::atomic<uint32_t> Epoch;  // every value on every device depends on it
-    std::atomic<uint64_t> Served;
-    uint32_t DelayUs;
     int Count;
     uint8_t Kind[kMaxDevices];
     int Port[kMaxDevices];
 };
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// The value the devices hold at a register address (0-based) in an epoch.
-uint16_t ValueAt(int address, uint32_t epoch) { return static_cast<uint16_t>(address + 1 + epoch * 1000u); }
 
 void RaiseFileLimit() {
     rlimit limit{};
@@ -77,13 +66,11 @@ void RaiseFileLimit() {
 // ---- the devices, in the child ----
 
 int ListenOn(int backlog) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(fd, backlog) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0) {
         std::perror("plant_scale: listen");
         std::_Exit(1);
     }
@@ -97,50 +84,10 @@ int PortOf(int fd) {
     return ntohs(addr.sin_port);
 }
 
-struct TConnection {
-    uint8_t In[512];
-    std::size_t Got = 0;
-};
-
-struct TPending {
-    Clock::time_point Due;
-    int Fd;
-    std::vector<uint8_t> Bytes;
-};
-
-// Answers function 3 (and 1) from ValueAt; other functions get exception 1.
-std::vector<uint8_t> Answer(const uint8_t* request, uint32_t epoch) {
-    const int function = request[7];
-    const int address = (request[8] << 8) | request[9];
-    const int count = (request[10] << 8) | request[11];
-    std::vector<uint8_t> answer(request, request + 8);
-    if ((function != 3 || count < 1 || count > 125) && (function != 1 || count < 1 || count > 2000)) {
-        answer[7] = static_cast<uint8_t>(function | 0x80);
-        answer.push_back(1);
-    } else if (function == 3) {
-        answer.push_back(static_cast<uint8_t>(2 * count));
-        for (int i = 0; i < count; ++i) {
-            const uint16_t v = ValueAt(address + i, epoch);
-            answer.push_back(static_cast<uint8_t>(v >> 8));
-            answer.push_back(static_cast<uint8_t>(v));
-        }
-    } else {
-        const int bytes = (count + 7) / 8;
-        answer.push_back(static_cast<uint8_t>(bytes));
-        answer.resize(answer.size() + static_cast<std::size_t>(bytes), 0);
-        for (int i = 0; i < count; ++i)
-            if ((address + i + epoch) & 1) answer[9 + static_cast<std::size_t>(i / 8)] |= static_cast<uint8_t>(1 << (i % 8));
-    }
-    const std::size_t length = answer.size() - 6;
-    answer[4] = static_cast<uint8_t>(length >> 8);
-    answer[5] = static_cast<uint8_t>(length);
-    return answer;
-}
-
 [[noreturn]] void PlayDevices(TShared& shared) {
     RaiseFileLimit();
-    const int ep = epoll_create1(0);
-    std::vector<int> listeners, fillers;
+    bench::TModbusFarm farm(shared.Farm);
+    std::vector<int> held;
     for (int i = 0; i < shared.Count; ++i) {
         if (shared.Kind[i] == Refusing) {
             // A port that was free a moment ago and has nobody listening: connects are refused.
@@ -157,81 +104,14 @@ std::vector<uint8_t> Answer(const uint8_t* request, uint32_t epoch) {
             addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             addr.sin_port = htons(static_cast<uint16_t>(shared.Port[i]));
             connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-            listeners.push_back(fd);
-            fillers.push_back(filler);
+            held.push_back(fd);
+            held.push_back(filler);
         } else {
-            const int fd = ListenOn(128);
-            shared.Port[i] = PortOf(fd);
-            epoll_event ev{};
-            ev.events = EPOLLIN;
-            ev.data.u64 = static_cast<uint64_t>(fd) | (1ull << 32);  // a listener
-            epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
+            shared.Port[i] = farm.Listen();
         }
     }
     shared.Ready = 1;
-
-    std::unordered_map<int, TConnection> connections;
-    std::deque<TPending> pending;  // answers due later, in order: every delay is the same
-    const auto delay = std::chrono::microseconds(shared.DelayUs);
-    epoll_event events[256];
-    while (!shared.Quit.load()) {
-        int waitMs = 100;
-        if (!pending.empty())
-            waitMs = static_cast<int>(std::max<long long>(
-                0, std::chrono::duration_cast<std::chrono::milliseconds>(pending.front().Due - Clock::now()).count()));
-        const int n = epoll_wait(ep, events, 256, waitMs);
-        for (int e = 0; e < n; ++e) {
-            const int fd = static_cast<int>(events[e].data.u64 & 0xFFFFFFFFu);
-            if (events[e].data.u64 >> 32) {
-                for (int c; (c = accept4(fd, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
-                    const int one = 1;
-                    setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                    epoll_event ev{};
-                    ev.events = EPOLLIN;
-                    ev.data.u64 = static_cast<uint64_t>(c);
-                    epoll_ctl(ep, EPOLL_CTL_ADD, c, &ev);
-                    connections[c];
-                }
-                continue;
-            }
-            TConnection& conn = connections[fd];
-            const ssize_t got = recv(fd, conn.In + conn.Got, sizeof conn.In - conn.Got, 0);
-            if (got <= 0) {
-                if (got < 0 && errno == EAGAIN) continue;
-                close(fd);
-                connections.erase(fd);
-                continue;
-            }
-            conn.Got += static_cast<std::size_t>(got);
-            // Whole frames, delimited by their length field.
-            for (;;) {
-                if (conn.Got < 7) break;
-                const std::size_t size = 6 + ((conn.In[4] << 8) | conn.In[5]);
-                if (size < 12 || size > sizeof conn.In) {
-                    conn.Got = 0;
-                    break;
-                }
-                if (conn.Got < size) break;
-                std::vector<uint8_t> answer = Answer(conn.In, shared.Epoch.load());
-                if (delay.count() == 0) {
-                    send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-                    shared.Served.fetch_add(1, std::memory_order_relaxed);
-                } else {
-                    pending.push_back({Clock::now() + delay, fd, std::move(answer)});
-                }
-                std::memmove(conn.In, conn.In + size, conn.Got - size);
-                conn.Got -= size;
-            }
-        }
-        while (!pending.empty() && pending.front().Due <= Clock::now()) {
-            const TPending& p = pending.front();
-            if (connections.count(p.Fd)) {
-                send(p.Fd, p.Bytes.data(), p.Bytes.size(), MSG_NOSIGNAL);
-                shared.Served.fetch_add(1, std::memory_order_relaxed);
-            }
-            pending.pop_front();
-        }
-    }
+    farm.Serve();
     std::_Exit(0);
 }
 
@@ -282,7 +162,7 @@ struct TFigures {
 bool AllHold(const std::vector<int>& liveTags, int registers, uint32_t epoch) {
     for (int tag : liveTags) {
         const TPointSample s = DataPoints[static_cast<std::size_t>(tag)].Sample();
-        if (s.Quality != kQualityGood || s.Value != ValueAt(tag % registers, epoch)) return false;
+        if (s.Quality != kQualityGood || s.Value != bench::FarmValue(tag % registers, epoch)) return false;
     }
     return true;
 }
@@ -316,7 +196,7 @@ TFigures RunCase(const TOptions& o, int deviceCount, int registers) {
     if (shared == MAP_FAILED) return f;
     new (shared) TShared{};
     shared->Count = deviceCount;
-    shared->DelayUs = static_cast<uint32_t>(o.DelayMs) * 1000u;
+    shared->Farm.DelayUs = static_cast<uint32_t>(o.DelayMs) * 1000u;
     for (int i = 0; i < deviceCount; ++i)
         shared->Kind[i] = i % 10 != 9 ? Live : (i % 20 == 9 ? Refusing : Blackholed);
     std::fflush(stdout);
@@ -351,19 +231,19 @@ TFigures RunCase(const TOptions& o, int deviceCount, int registers) {
     std::this_thread::sleep_for(std::chrono::seconds(2));
 
     const double cpuFrom = CpuSeconds();
-    const uint64_t servedFrom = shared->Served.load();
+    const uint64_t servedFrom = shared->Farm.Served.load();
     const auto from = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(o.Seconds));
     const double measured = Seconds(Clock::now() - from);
     f.CpuPercent = 100 * (CpuSeconds() - cpuFrom) / measured;
-    f.RequestsPerS = static_cast<double>(shared->Served.load() - servedFrom) / measured;
+    f.RequestsPerS = static_cast<double>(shared->Farm.Served.load() - servedFrom) / measured;
     f.BytesPerTag = static_cast<double>(ResidentBytes() - residentBefore) / f.Tags;
     f.Threads = Threads();
 
     // Values change at a moment unrelated to the devices' passes; the worst of a few trials.
     for (uint32_t epoch = 1; epoch <= 4; ++epoch) {
         std::this_thread::sleep_for(std::chrono::milliseconds(137 * epoch));
-        shared->Epoch = epoch;
+        shared->Farm.Epoch = epoch;
         const double took = Await([&] { return AllHold(liveTags, registers, epoch); }, 60);
         f.RefreshS = took < 0 ? 999 : std::max(f.RefreshS, took);
     }
@@ -374,7 +254,7 @@ TFigures RunCase(const TOptions& o, int deviceCount, int registers) {
     PollingSwitch = false;
     devices.Clear();
     FreeDataPoints();
-    shared->Quit = 1;
+    shared->Farm.Quit = 1;
     waitpid(child, nullptr, 0);
     munmap(shared, sizeof(TShared));
     return f;
