@@ -7,6 +7,14 @@ namespace {
 
 using LoadSettingsTest = ConfigFixture;
 
+// A database as the first version left it, without the columns added since, with one device.
+const char kFirstVersionDatabase[] =
+    "CREATE TABLE DEVICE (ID INTEGER PRIMARY KEY AUTOINCREMENT, DESCRIPTION VARCHAR(100), IP_ADDRESS "
+    "VARCHAR(15), PORT INTEGER, UNIT_ID INTEGER, DISABLED INTEGER DEFAULT 0);"
+    "CREATE TABLE I_O_SETTING (ID INTEGER PRIMARY KEY AUTOINCREMENT, DEVICE_ID INTEGER, DESCRIPTION "
+    "VARCHAR(100), REGISTER_NO INTEGER, REGISTER_TYPE INTEGER, TAG_NAME VARCHAR(100));"
+    "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('B old', '10.0.0.1', 502, 1, 0);";
+
 TEST_F(LoadSettingsTest, LoadsEnabledDevicesWithRegistersInDescriptionOrder) {
     general.file = {{"System/Load on Startup", "1"}};
     const int64_t b = AddDevice("B dev", "10.0.0.2");
@@ -73,12 +81,7 @@ TEST_F(LoadSettingsTest, ReloadWhileScanningStopsRebuildsAndStartsWithoutNewTags
 // on; that version's own statements still work on the file: its insert leaves the setting off, its
 // device update keeps it.
 TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
-    db.ReplaceWith(
-        "CREATE TABLE DEVICE (ID INTEGER PRIMARY KEY AUTOINCREMENT, DESCRIPTION VARCHAR(100), IP_ADDRESS "
-        "VARCHAR(15), PORT INTEGER, UNIT_ID INTEGER, DISABLED INTEGER DEFAULT 0);"
-        "CREATE TABLE I_O_SETTING (ID INTEGER PRIMARY KEY AUTOINCREMENT, DEVICE_ID INTEGER, DESCRIPTION "
-        "VARCHAR(100), REGISTER_NO INTEGER, REGISTER_TYPE INTEGER, TAG_NAME VARCHAR(100));"
-        "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('B old', '10.0.0.1', 502, 1, 0);");
+    db.ReplaceWith(kFirstVersionDatabase);
     cfg.LoadSettings(false);
     ASSERT_EQ(devices.Count(), 1);
     EXPECT_FALSE(devices[0].BlockReads);
@@ -115,12 +118,7 @@ TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
 // A database of a version without scan intervals scans continuously and takes an interval from then
 // on; that version's insert leaves none, and an interval cleared in the dialog is none again.
 TEST_F(LoadSettingsTest, ScanIntervalIsNoneInAnEarlierDatabaseAndRoundTrips) {
-    db.ReplaceWith(
-        "CREATE TABLE DEVICE (ID INTEGER PRIMARY KEY AUTOINCREMENT, DESCRIPTION VARCHAR(100), IP_ADDRESS "
-        "VARCHAR(15), PORT INTEGER, UNIT_ID INTEGER, DISABLED INTEGER DEFAULT 0);"
-        "CREATE TABLE I_O_SETTING (ID INTEGER PRIMARY KEY AUTOINCREMENT, DEVICE_ID INTEGER, DESCRIPTION "
-        "VARCHAR(100), REGISTER_NO INTEGER, REGISTER_TYPE INTEGER, TAG_NAME VARCHAR(100));"
-        "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('B old', '10.0.0.1', 502, 1, 0);");
+    db.ReplaceWith(kFirstVersionDatabase);
     cfg.LoadSettings(false);
     ASSERT_EQ(devices.Count(), 1);
     EXPECT_EQ(devices[0].ScanIntervalMs, 0u);
