@@ -28,7 +28,14 @@ void TRunController::bbnStartClick() {
     const unsigned run = ++startRuns_;
     starting_ = true;
     view_.SetStartEnabled(false);
-    for (int i = 0; i < devices_.Count(); ++i) devices_[i].BeginStart();
+    // Starting a thousand poll threads takes a while too (under Wine, minutes on a busy machine).
+    for (begun_ = 0; begun_ < devices_.Count();) {
+        devices_[begun_++].BeginStart();
+        if (begun_ % kStartPumpEvery == 0) {
+            main_.ProcessMessages();
+            if (!starting_ || startRuns_ != run) return;
+        }
+    }
     while (starting_ && startRuns_ == run && !AllStarted()) {
         main_.ProcessMessages();
         std::this_thread::sleep_for(std::chrono::milliseconds(kStartWaitStepMs));
@@ -44,8 +51,10 @@ bool TRunController::AllStarted() const {
 
 void TRunController::FinishStart() {
     // Called inside the wait, it waits on without the window: a probe ends within its connect time-out.
+    while (begun_ < devices_.Count()) devices_[begun_++].BeginStart();
     while (!AllStarted()) std::this_thread::sleep_for(std::chrono::milliseconds(kStartWaitStepMs));
     starting_ = false;
+    TEventLog::TBatch batch(log_);
     for (int i = 0; i < devices_.Count(); ++i) {
         TModBusObj& device = devices_[i];
         if (device.Simulated) {
@@ -68,6 +77,7 @@ void TRunController::bbnStopClick() {
     if (starting_) FinishStart();
     // Told all at once, the devices end together: the wait below lasts as long as the slowest one.
     for (int i = 0; i < devices_.Count(); ++i) devices_[i].RequestStop();
+    TEventLog::TBatch batch(log_);
     for (int i = 0; i < devices_.Count(); ++i) {
         TModBusObj& device = devices_[i];
         device.Stop();
@@ -147,6 +157,7 @@ void TRunController::tmrSimulatedModeTimer() {
 }
 
 void TRunController::tmrDeviceStateTimer() {
+    TEventLog::TBatch batch(log_);  // a plant's network going down is a line per device
     for (int i = 0; i < devices_.Count(); ++i) {
         TModBusObj& device = devices_[i];
         const TCommState now = device.CommState.load(std::memory_order_relaxed);

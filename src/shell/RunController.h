@@ -22,6 +22,8 @@ inline constexpr unsigned kSimulatedModeDelayMs = 3000;
 inline constexpr unsigned kDeviceStateIntervalMs = 500;
 // How often Start looks whether every device has been probed, handling window messages in between.
 inline constexpr unsigned kStartWaitStepMs = 10;
+// Start handles window messages after starting this many devices' poll threads, too.
+inline constexpr int kStartPumpEvery = 16;
 inline constexpr char kSimulatedModeWarning[] = "Some devices could not be connected, thus running simulation mode!";
 inline constexpr int kTrayImageStopped = 0;
 inline constexpr int kTrayImageRunning = 1;
@@ -101,6 +103,7 @@ private:
     bool pulsing_ = false;
     bool starting_ = false;    // a Start waits for its probes
     unsigned startRuns_ = 0;   // tells a Start whether a later one took over while it waited
+    int begun_ = 0;            // devices whose start the waiting Start has begun
 };
 
 }  // namespace tw
