@@ -71,7 +71,7 @@ int TModbusFarm::Listen() {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (!IsValid(s) || bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(s, 128) != 0 ||
+    if (!IsValid(s) || bind(s, reinterpret_cast<sockaddr*>(&addr), len) != 0 || listen(s, SOMAXCONN) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
         throw std::runtime_error(ErrorText("farm listen", LastError()));
     SetBlocking(s, false);
@@ -110,8 +110,8 @@ void TModbusFarm::Serve() {
                 if (events & (POLLIN | POLLHUP | POLLERR)) {
                     const auto got = recv(conn.Socket, reinterpret_cast<char*>(conn.In + conn.Got),
                                           static_cast<int>(sizeof conn.In - conn.Got), 0);
-                    open = got > 0;
-                    if (open) conn.Got += static_cast<std::size_t>(got);
+                    open = got > 0 || (got < 0 && WouldBlock(LastError()));
+                    if (got > 0) conn.Got += static_cast<std::size_t>(got);
                 }
                 // Whole frames, delimited by their length field.
                 while (open && conn.Got >= 7) {
@@ -143,7 +143,7 @@ void TModbusFarm::Serve() {
                 for (;;) {
                     const Native c = accept(ToNative(Listeners[l]), nullptr, nullptr);
                     if (!IsValid(c)) break;
-                    SetBlocking(c, true);
+                    SetBlocking(c, false);  // a poll that reported more than there is never holds the farm
                     const int one = 1;
                     setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
                     connections.push_back(std::make_unique<TConnection>());

@@ -13,10 +13,12 @@
 //   opc_scale [--devices N] [--registers M] [--seconds S]
 #include <windows.h>
 #include <ole2.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,11 +31,14 @@
 #include "e2e/ConfigDatabase.h"
 #include "e2e/ProcessDriver.h"
 #include "opc/DataChangeSink.h"
+#include "resource.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace otest = tw::opc::test;
+
+constexpr int kFarms = 20;
 
 struct TOptions {
     int devices = 1000;
@@ -49,14 +54,20 @@ std::wstring TagName(int device, int reg) {
     return name;
 }
 
-// Devices D0001... at the farm's port, each with registers 1..M as tags D0001.R001...
-std::string Configure(const std::wstring& folder, int port, const TOptions& o) {
+// Devices D0001... at the farms' ports in turn, each with registers 1..M as tags D0001.R001...
+std::string Configure(const std::wstring& folder, const std::vector<int>& ports, const TOptions& o) {
+    std::string devices;
+    for (int d = 0; d < o.devices; ++d) {
+        char row[80];
+        std::snprintf(row, sizeof row, "%s('D%04d', '127.0.0.1', %d, 1, 0, 1, 1000)", d ? "," : "", d + 1,
+                      ports[static_cast<std::size_t>(d) % ports.size()]);
+        devices += row;
+    }
     const std::string sql =
         std::string(tw::e2e::kConfigSchema) +
         "ALTER TABLE DEVICE ADD COLUMN BLOCK_READS INTEGER; ALTER TABLE DEVICE ADD COLUMN SCAN_INTERVAL_MS INTEGER;"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(o.devices) +
-        ") INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED, BLOCK_READS, SCAN_INTERVAL_MS) "
-        "SELECT printf('D%04d', i), '127.0.0.1', " + std::to_string(port) + ", 1, 0, 1, 1000 FROM n;"
+        "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED, BLOCK_READS, SCAN_INTERVAL_MS) VALUES " +
+        devices + ";"
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(o.registers) +
         ") INSERT INTO I_O_SETTING (DEVICE_ID, DESCRIPTION, REGISTER_NO, REGISTER_TYPE, TAG_NAME) "
         "SELECT DEVICE.ID, printf('R%03d', i), i, 0, DEVICE.DESCRIPTION || printf('.R%03d', i) FROM DEVICE, n;";
@@ -87,21 +98,32 @@ private:
     std::vector<bool> good_;
 };
 
+// The gateway's resident memory (working set) in MB.
+double ResidentMb(DWORD pid) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (process) GetProcessMemoryInfo(process, &counters, sizeof counters), CloseHandle(process);
+    return static_cast<double>(counters.WorkingSetSize) / (1024.0 * 1024.0);
+}
+
 template <typename T>
 void Release(T*& p) {
     if (p) p->Release();
     p = nullptr;
 }
 
-int Measure(const TOptions& o, DWORD gatewayPid) {
+int Measure(const TOptions& o, DWORD gatewayPid, const tw::bench::TFarmControl& farm) {
     const std::size_t tags = static_cast<std::size_t>(o.devices) * static_cast<std::size_t>(o.registers);
     IOPCServer* server = nullptr;
+    const auto connecting = Clock::now();
     // The gateway registers its class once its window is up.
     for (int i = 0; i < 100 && FAILED(CoCreateInstance(CLSID_DA2, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
                                                        reinterpret_cast<void**>(&server)));
          ++i)
         Sleep(300);
     if (!server) return std::fprintf(stderr, "opc_scale: no server\n"), 1;
+    std::printf("connected: %.1f s after the start\n", Seconds(Clock::now() - connecting));
+    std::fflush(stdout);
     OPCHANDLE group = 0;
     DWORD revised = 0;
     IUnknown* unknown = nullptr;
@@ -128,6 +150,8 @@ int Measure(const TOptions& o, DWORD gatewayPid) {
     const HRESULT added = items->AddItems(static_cast<DWORD>(tags), defs.data(), &results, &errors);
     const double addS = Seconds(Clock::now() - start);
     if (added != S_OK) return std::fprintf(stderr, "opc_scale: AddItems answered 0x%08lx\n", added), 1;
+    std::printf("tags: %zu (%d devices x %d registers)\nadd_items_s: %.2f\n", tags, o.devices, o.registers, addS);
+    std::fflush(stdout);
     CoTaskMemFree(results);
     CoTaskMemFree(errors);
 
@@ -143,7 +167,8 @@ int Measure(const TOptions& o, DWORD gatewayPid) {
             for (ULONG i = 0; i < got; ++i) CoTaskMemFree(batch[i]);
         }
     }
-    const double browseS = Seconds(Clock::now() - start);
+    std::printf("browse_s: %.2f (%zu names)\n", Seconds(Clock::now() - start), browsed);
+    std::fflush(stdout);
     Release(found);
     Release(space);
 
@@ -152,32 +177,43 @@ int Measure(const TOptions& o, DWORD gatewayPid) {
     start = Clock::now();
     IConnectionPoint* point = otest::AdviseDataCallback(items, &sink, &cookie);
     if (!point) return std::fprintf(stderr, "opc_scale: Advise failed\n"), 1;
-    const bool allGood = otest::PumpUntil([&] { return sink.goodItems == tags; }, 300000);
-    const double firstS = Seconds(Clock::now() - start);
+    // Every ten seconds: how far it got, and how much the devices were asked.
+    bool allGood = false;
+    for (int waited = 0; !allGood && waited < 300; waited += 10) {
+        const uint64_t served = farm.Served.load();
+        allGood = otest::PumpUntil([&] { return sink.goodItems == tags; }, 10000);
+        if (!allGood)
+            std::printf("  after %d s: %zu items GOOD, the devices answered %.0f requests a second\n", waited + 10,
+                        sink.goodItems, static_cast<double>(farm.Served.load() - served) / 10);
+        std::fflush(stdout);
+    }
+    std::printf("first_update_s: %.1f (%zu of %zu items GOOD)\ngateway_resident_mb: %.0f\n",
+                Seconds(Clock::now() - start), sink.goodItems, tags, ResidentMb(gatewayPid));
+    std::fflush(stdout);
 
     // The gateway's CPU with the subscription delivering, then with the group inactive.
-    const auto cpuOver = [&](unsigned long long& updates) {
+    const auto cpuOver = [&](unsigned long long& updates, double& requestsPerS) {
         otest::PumpUntil([] { return false; }, 2000);
         const ULONGLONG from = otest::ProcessCpuTime(gatewayPid);
         const unsigned long long updatesFrom = sink.updates;
+        const uint64_t servedFrom = farm.Served.load();
         const auto t0 = Clock::now();
         otest::PumpUntil([] { return false; }, static_cast<DWORD>(o.seconds) * 1000);
         updates = sink.updates - updatesFrom;
+        requestsPerS = static_cast<double>(farm.Served.load() - servedFrom) / o.seconds;
         return static_cast<double>(otest::ProcessCpuTime(gatewayPid) - from) / 1e7 / Seconds(Clock::now() - t0);
     };
     unsigned long long activeUpdates = 0, inactiveUpdates = 0;
-    const double cpuActive = cpuOver(activeUpdates);
+    double requestsPerS = 0, inactiveRequestsPerS = 0;
+    const double cpuActive = cpuOver(activeUpdates, requestsPerS);
     IOPCGroupStateMgt* state = nullptr;
     items->QueryInterface(IID_IOPCGroupStateMgt, reinterpret_cast<void**>(&state));
     BOOL inactive = FALSE;
     if (state) state->SetState(nullptr, &revised, &inactive, nullptr, nullptr, nullptr, nullptr);
-    const double cpuInactive = cpuOver(inactiveUpdates);
+    const double cpuInactive = cpuOver(inactiveUpdates, inactiveRequestsPerS);
 
-    std::printf("tags: %zu (%d devices x %d registers)\n", tags, o.devices, o.registers);
-    std::printf("add_items_s: %.2f\n", addS);
-    std::printf("browse_s: %.2f (%zu names)\n", browseS, browsed);
-    std::printf("first_update_s: %.1f (%zu of %zu items GOOD)\n", firstS, sink.goodItems, tags);
-    std::printf("item_updates_per_s: %.0f\n", static_cast<double>(activeUpdates) / o.seconds);
+    std::printf("item_updates_per_s: %.0f (the devices answered %.0f requests a second)\n",
+                static_cast<double>(activeUpdates) / o.seconds, requestsPerS);
     std::printf("gateway_cpu_percent active/inactive: %.1f / %.1f (of one core)\n", 100 * cpuActive,
                 100 * cpuInactive);
     if (activeUpdates > 0)
@@ -195,10 +231,17 @@ int Measure(const TOptions& o, DWORD gatewayPid) {
 }
 
 int Run(const TOptions& o) {
+    // Under Wine every poll of many sockets is a round trip to the server: several farms of a few
+    // dozen devices each keep up where one of a thousand would not.
     tw::bench::TFarmControl control;
-    tw::bench::TModbusFarm farm(control);
-    const int port = farm.Listen();
-    std::thread serving([&] { farm.Serve(); });
+    std::vector<std::unique_ptr<tw::bench::TModbusFarm>> farms;
+    std::vector<int> ports;
+    std::vector<std::thread> serving;
+    for (int f = 0; f < kFarms; ++f) {
+        farms.push_back(std::make_unique<tw::bench::TModbusFarm>(control));
+        ports.push_back(farms.back()->Listen());
+    }
+    for (auto& farm : farms) serving.emplace_back([&farm] { farm->Serve(); });
     std::thread changing([&] {
         while (!control.Quit.load()) {
             Sleep(1000);
@@ -207,7 +250,7 @@ int Run(const TOptions& o) {
     });
 
     const std::wstring folder = tw::e2e::InstallCopy(L"opc_scale", tw::e2e::GatewayFiles());
-    const std::string configured = Configure(folder, port, o);
+    const std::string configured = Configure(folder, ports, o);
     int rc = configured.empty() ? 0 : 1;
     if (rc) std::fprintf(stderr, "opc_scale: configuration: %s\n", configured.c_str());
     if (!rc && otest::RegisterGatewayCopy(folder) != 0) {
@@ -219,8 +262,23 @@ int Run(const TOptions& o) {
         const auto start = Clock::now();
         HWND main = tw::e2e::WaitForWindow(gateway.Pid(), L"TfrmMain", 300000);
         if (main) {
-            std::printf("gateway_window_s: %.1f (configuration loaded, tag table built)\n", Seconds(Clock::now() - start));
-            rc = Measure(o, gateway.Pid());
+            std::printf("gateway_window_s: %.1f (configuration loaded, tag table built; %.0f MB resident)\n",
+                        Seconds(Clock::now() - start), ResidentMb(gateway.Pid()));
+            std::fflush(stdout);
+            // Two seconds after the window, the gateway starts every device; the log says when all are.
+            std::wstring log;
+            const auto shown = Clock::now();
+            for (int i = 0; i < 600 && log.find(L"All enabled devices successfully started!") == std::wstring::npos; ++i) {
+                Sleep(1000);
+                log = tw::e2e::ControlText(main, IDC_MMOLOG);
+            }
+            std::size_t simulated = 0;
+            for (std::size_t at = 0; (at = log.find(L"started in Simulation mode!", at)) != std::wstring::npos; ++at)
+                ++simulated;
+            std::printf("gateway_start_s: %.1f (from the window to every device started; %zu simulated)\n",
+                        Seconds(Clock::now() - shown), simulated);
+            std::fflush(stdout);
+            rc = Measure(o, gateway.Pid(), control);
             tw::e2e::SendCopyData(main, "Exit");
         } else {
             std::fprintf(stderr, "opc_scale: the gateway showed no window\n");
@@ -229,7 +287,7 @@ int Run(const TOptions& o) {
         gateway.WaitExit(60000);
     }
     control.Quit = 1;
-    serving.join();
+    for (std::thread& t : serving) t.join();
     changing.join();
     otest::RestoreBuildRegistration();
     tw::e2e::RemoveCopy(folder);
