@@ -82,19 +82,6 @@ LONGLONG Now() {
     return t.QuadPart;
 }
 
-// Kernel plus user time of the process, in 100 ns units.
-ULONGLONG CpuTime(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    FILETIME created, exited, kernel, user;
-    ULONGLONG t = 0;
-    if (process && GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-        t = (static_cast<ULONGLONG>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
-            (static_cast<ULONGLONG>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
-    }
-    if (process) CloseHandle(process);
-    return t;
-}
-
 // Sums "ms:count" pairs of the reports' histograms.
 void AddHistogram(const std::string& text, std::vector<unsigned long long>& into) {
     std::istringstream in(text);
@@ -166,12 +153,6 @@ int PrintFigures(const TOptions& o, const std::vector<TClient>& clients, double 
     return 0;
 }
 
-void RemoveCopy(const std::wstring& folder) {
-    for (const std::wstring& file : tw::e2e::GatewayFiles()) DeleteFileW((folder + file).c_str());
-    for (const wchar_t* file : {L"TARNOWICK.GDB", L"Tarnowick.ini"}) DeleteFileW((folder + file).c_str());
-    RemoveDirectoryW(folder.c_str());
-}
-
 int Run(const TOptions& o) {
     tw::test::TFakeDevice device;
     const std::wstring stampsName = L"Local\\TarnowickClientLoad" + std::to_wstring(GetCurrentProcessId());
@@ -237,12 +218,12 @@ int Run(const TOptions& o) {
             Sleep(3000);  // every subscription settled
             LARGE_INTEGER frequency;
             QueryPerformanceFrequency(&frequency);
-            const ULONGLONG cpuFrom = CpuTime(gateway.Pid());
+            const ULONGLONG cpuFrom = tw::opc::test::ProcessCpuTime(gateway.Pid());
             const LONGLONG from = Now();
             stamps->measureUntil = from + static_cast<LONGLONG>(o.seconds) * frequency.QuadPart;
             stamps->measureFrom = from;
             Sleep(static_cast<DWORD>(o.seconds) * 1000);
-            cpu = CpuTime(gateway.Pid()) - cpuFrom;
+            cpu = tw::opc::test::ProcessCpuTime(gateway.Pid()) - cpuFrom;
             measuredS = static_cast<double>(Now() - from) / static_cast<double>(frequency.QuadPart);
             for (TClient& c : clients) c.process->WaitExit(60000);
         }
@@ -253,7 +234,7 @@ int Run(const TOptions& o) {
     stop = true;
     changer.join();
     tw::opc::test::RestoreBuildRegistration();
-    RemoveCopy(folder);
+    tw::e2e::RemoveCopy(folder);
     if (!rc) rc = PrintFigures(o, clients, measuredS, cpu);
     for (const TClient& c : clients) DeleteFileW(c.report.c_str());
     return rc;

@@ -2,20 +2,34 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace tw {
 
-// The worker of one run; its handler polls Terminated().
+// The worker of one run; its handler polls Terminated() and waits in Pause, which Terminate and Wake end.
 class TBMDExecuteThread {
 public:
     bool Terminated() const { return TerminatedFlag.load(std::memory_order_acquire); }
-    void Terminate() { TerminatedFlag.store(true, std::memory_order_release); }
+    void Terminate();
+    // Ends the pause in progress, or else the next one, at once. Answers how many pauses had begun
+    // by then: once Pauses() exceeds that, the handler has come round since the wake.
+    uint64_t Wake();
+    // The handler's wait: up to `longest`, ended early by Terminate or Wake.
+    void Pause(std::chrono::steady_clock::duration longest);
+    uint64_t Pauses() const;
 
 private:
     std::atomic<bool> TerminatedFlag{false};
+    mutable std::mutex Guard;  // the three below
+    std::condition_variable Woken;
+    bool WakePending = false;
+    uint64_t PauseCount = 0;
 };
 
 class TBMDThread {
@@ -38,6 +52,11 @@ public:
     // After Stop: waits until the worker has left its handler.
     void WaitFor();
     bool HasWorker() const { return Worker != nullptr; }
+    // A worker runs and has not been told to stop.
+    bool Running() const;
+    // Wake() of the current worker; 0 without one.
+    uint64_t Wake();
+    uint64_t Pauses() const;
 
 private:
     struct TWorker {

@@ -21,6 +21,12 @@ bool TDeviceBackOff::MayTry(TScanClock::time_point now) const {
     return now >= RetryAt;
 }
 
+TScanClock::time_point TDeviceBackOff::NextTry() const {
+    if (!Active()) return TScanClock::time_point::min();
+    std::lock_guard<std::mutex> lock(Guard);
+    return RetryAt;
+}
+
 void TDeviceBackOff::Clear() {
     std::lock_guard<std::mutex> lock(Guard);
     Waiting.store(false, std::memory_order_release);

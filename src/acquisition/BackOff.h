@@ -28,6 +28,8 @@ public:
     bool Active() const { return Waiting.load(std::memory_order_acquire); }
     // True when the device may be tried: no failure, or the wait since the last one is over.
     bool MayTry(TScanClock::time_point now) const;
+    // When the device may be tried next: the end of the wait, or the earliest time without one.
+    TScanClock::time_point NextTry() const;
     void Clear();
 
 private:

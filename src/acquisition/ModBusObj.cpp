@@ -4,14 +4,20 @@
 #include "values/DataPoints.h"
 #include "values/Quality.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace tw {
 
 namespace {
-constexpr auto ScanPause = std::chrono::milliseconds(2);
+constexpr auto PassPause = std::chrono::milliseconds(4);  // between passes of a device scanned continuously
+// The longest a scan loop rests without looking at the clock again; it is woken for whatever it waits
+// for, so this only bounds a wake that went astray.
+constexpr auto LongestRest = std::chrono::seconds(1);
 constexpr auto OnDemandPause = std::chrono::milliseconds(10);  // spaces out on-demand traffic to a device
+constexpr auto StartPoll = std::chrono::milliseconds(1);
 constexpr auto StopPoll = std::chrono::milliseconds(10);
 
 void Configure(TIdModBusClient& client) {
@@ -86,18 +92,43 @@ int TModBusObj::AddRegister() {
     return static_cast<int>(Registers.size()) - 1;
 }
 
-bool TModBusObj::Start() {
-    try {
-        ReadClient.Connect(ReadClient.ConnectTimeOut);
-        if (!ReadClient.Connected()) Simulated = true;
-    } catch (...) {
-        Simulated = true;
-    }
-    ReadClient.Disconnect();  // the clients connect again on first use
+void TModBusObj::BeginStart() {
     BackOff.Clear();
-    if (!PollThread.HasWorker()) {  // a running worker keeps the plan it reads
-        Plan = PlanReads(Registers, BlockReads);
-        SingleUntil.assign(Plan.size(), TScanClock::time_point{});
+    if (PollThread.Running()) return;
+    PollThread.WaitFor();  // a worker told to stop has left the plan alone
+    Plan = PlanReads(Registers, BlockReads);
+    SingleUntil.assign(Plan.size(), TScanClock::time_point{});
+    Probing.store(true, std::memory_order_release);
+    PollThread.Start();
+}
+
+bool TModBusObj::Start() {
+    BeginStart();
+    while (!Started()) std::this_thread::sleep_for(StartPoll);
+    return true;
+}
+
+void TModBusObj::Stop() {
+    RequestStop();
+    while (Running.load(std::memory_order_acquire)) std::this_thread::sleep_for(StopPoll);
+    // The worker may not have reached its loop yet: wait until it has surely left PollClient alone.
+    PollThread.WaitFor();
+    if (!Simulated) {
+        for (TIdModBusClient* client : {&ReadClient, &WriteClient, &PollClient})
+            if (client->Connected()) client->Disconnect();
+    }
+}
+
+void TModBusObj::Probe(const TBMDExecuteThread& worker) {
+    // Through the poll thread's own connection, so that probing every device at once shares nothing.
+    if (!worker.Terminated()) {
+        try {
+            PollClient.Connect(PollClient.ConnectTimeOut);
+            if (!PollClient.Connected()) Simulated = true;
+        } catch (...) {
+            Simulated = true;
+        }
+        PollClient.Disconnect();  // the clients connect again on first use
     }
     for (const TIOPointObj& point : Registers) {
         TRealDataPoint* p = DataPoints.Find(point.TagIndex);
@@ -108,31 +139,30 @@ bool TModBusObj::Start() {
         else if (p && Simulated && p->Quality() != kQualityLocalOverride)
             p->SetQuality(kQualityNotConnected);
     }
-    PollThread.Start();
-    return true;
-}
-
-void TModBusObj::Stop() {
-    PollThread.Stop();
-    while (Running.load(std::memory_order_acquire)) std::this_thread::sleep_for(StopPoll);
-    // The worker may not have reached its loop yet: wait until it has surely left PollClient alone.
-    PollThread.WaitFor();
-    if (!Simulated) {
-        for (TIdModBusClient* client : {&ReadClient, &WriteClient, &PollClient})
-            if (client->Connected()) client->Disconnect();
-    }
+    Probing.store(false, std::memory_order_release);
 }
 
 void TModBusObj::ScanLoop(TBMDExecuteThread& worker) {
     Running.store(true, std::memory_order_release);
-    for (;;) {
-        std::this_thread::sleep_for(ScanPause);
-        if (worker.Terminated()) break;
-        // During a back-off the loop keeps turning every few milliseconds, so Stop never waits for it.
-        if (PollingSwitch.load(std::memory_order_relaxed) && BackOff.MayTry(Clock())) ScanPass(worker);
-        std::this_thread::sleep_for(ScanPause);
-    }
+    Probe(worker);
+    // Woken when the switch turns on, by Stop, and by a test's clock: the loop rests until something
+    // is due instead of looking every few milliseconds, which a thousand devices would feel.
+    TSwitchListener listening(PollingSwitch, worker);
+    std::optional<TScanClock::time_point> lastPass;
+    while (!worker.Terminated()) worker.Pause(ScanTurn(worker, lastPass));
     Running.store(false, std::memory_order_release);
+}
+
+TScanClock::duration TModBusObj::ScanTurn(const TBMDExecuteThread& worker,
+                                          std::optional<TScanClock::time_point>& lastPass) {
+    if (!PollingSwitch.load(std::memory_order_relaxed) || Simulated) return LongestRest;
+    const TScanClock::time_point now = Clock();
+    TScanClock::time_point due = BackOff.NextTry();
+    if (ScanIntervalMs > 0 && lastPass) due = std::max(due, *lastPass + std::chrono::milliseconds(ScanIntervalMs));
+    if (now < due) return std::min<TScanClock::duration>(due - now, LongestRest);
+    lastPass = now;
+    ScanPass(worker);
+    return PassPause;
 }
 
 void TModBusObj::ScanPass(const TBMDExecuteThread& worker) {

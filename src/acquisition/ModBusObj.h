@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ public:
     TWordOrder WordOrder = TWordOrder::HighFirst;
     // Writes a 16-bit register with function 16 instead of 6: some devices take only 16.
     bool WriteMultiple = false;
+    // A pass starts no sooner than this after the previous one started; 0 scans continuously. Set while stopped.
+    uint32_t ScanIntervalMs = 0;
     // Separate connections so that no client is ever used by two threads: ReadClient and WriteClient
     // under Lock for on-demand access, PollClient by the poll thread alone.
     TIdModBusClient ReadClient;
@@ -71,10 +74,16 @@ public:
     // Appends an empty register record and returns its index.
     int AddRegister();
 
-    // Probes the device (marking it simulated when unreachable) and starts the poll thread. Always true.
-    // The points of a simulated device read as not connected until a value is set by hand; those of
-    // unusable registers as config error.
+    // Starts the poll thread, which first probes the device (marking it simulated when unreachable);
+    // Started() tells when the probe is over. The points of a simulated device read as not connected
+    // until a value is set by hand, those of unusable registers as config error. A poll thread that
+    // runs keeps its plan and what its probe found.
+    void BeginStart();
+    bool Started() const { return !Probing.load(std::memory_order_acquire); }
+    // BeginStart, and the wait for the probe. Always true.
     bool Start();
+    // Tells the poll thread to end, without waiting: Stop then waits for one device at most.
+    void RequestStop() { PollThread.Stop(); }
     // Ends the poll thread, waiting at most for the register read in progress, and closes the connections.
     void Stop();
 
@@ -97,6 +106,10 @@ public:
 
 private:
     void ScanLoop(TBMDExecuteThread& worker);
+    // On the poll thread, before its first pass: can the device be reached at all?
+    void Probe(const TBMDExecuteThread& worker);
+    // How long the loop may rest before it looks again; runs a pass when one is due.
+    TScanClock::duration ScanTurn(const TBMDExecuteThread& worker, std::optional<TScanClock::time_point>& lastPass);
     // One pass over the read plan that Start made. A lost connection ends the pass: the points not
     // read yet are marked comm failure at once, and the device enters its back-off.
     void ScanPass(const TBMDExecuteThread& worker);
@@ -120,6 +133,7 @@ private:
     // Made by Start, read by the poll thread while it runs (the destructor ends it before these go).
     std::vector<TReadUnit> Plan;
     std::vector<TScanClock::time_point> SingleUntil;  // per unit of Plan: read register by register until then
+    std::atomic<bool> Probing{false};  // from BeginStart until the poll thread's probe is over
 };
 
 }  // namespace tw

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "values/TypedValue.h"
 
@@ -83,6 +84,21 @@ std::optional<double> ScalingNumber(const std::string& text) {
     return value;
 }
 
+std::string RowScanIntervalText(const TRecordSet& row) {
+    try {
+        return row.FieldAsString(fld::SCAN_INTERVAL_MS);
+    } catch (const EDatabaseError&) {
+        return {};  // no such field
+    }
+}
+
+uint32_t ScanIntervalMs(const std::string& text) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const long long value = std::strtoll(begin, &end, 10);
+    return end != begin && *end == '\0' && value >= 0 && value <= kMaxScanIntervalMs ? static_cast<uint32_t>(value) : 0;
+}
+
 std::string SqlQuoted(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
@@ -125,7 +141,9 @@ std::string SqlUpdateDevice(int64_t deviceId, const TDeviceFields& f) {
            ", IP_ADDRESS = " + SqlQuoted(f.IpAddress) + ", PORT = " + SqlQuoted(f.Port) +
            ", UNIT_ID = " + SqlQuoted(f.UnitId) + ", DISABLED = " + (f.Disabled ? "1" : "0") +
            ", BLOCK_READS = " + (f.BlockReads ? "1" : "0") + ", WORD_ORDER = " + std::to_string(f.WordOrder) +
-           ", WRITE_MULTIPLE = " + (f.WriteMultiple ? "1" : "0") + " WHERE " + IdCondition(deviceId);
+           ", WRITE_MULTIPLE = " + (f.WriteMultiple ? "1" : "0") +
+           ", SCAN_INTERVAL_MS = " + (f.ScanIntervalMs.empty() ? "NULL" : SqlQuoted(f.ScanIntervalMs)) + " WHERE " +
+           IdCondition(deviceId);
 }
 
 std::unique_ptr<TRecordSet> TConfigDatabase::Devices() { return db_.QueryRecords(Conn(), SqlSelectDevices(), true); }
@@ -167,12 +185,15 @@ int TConfigDatabase::InsertRegister(int64_t deviceId, const TRegisterFields& f) 
 }
 
 int TConfigDatabase::InsertDevice(const TDeviceFields& f) {
-    return db_.InsertRecord(Conn(), kDeviceTable,
-                            {fld::DESCRIPTION, fld::IP_ADDRESS, fld::PORT, fld::UNIT_ID, fld::DISABLED,
-                             fld::BLOCK_READS, fld::WORD_ORDER, fld::WRITE_MULTIPLE},
-                            {f.Description, f.IpAddress, f.Port, f.UnitId, f.Disabled ? "1" : "0",
-                             f.BlockReads ? "1" : "0", std::to_string(f.WordOrder), f.WriteMultiple ? "1" : "0"},
-                            true);
+    std::vector<std::string> fields{fld::DESCRIPTION, fld::IP_ADDRESS, fld::PORT,     fld::UNIT_ID,
+                                    fld::DISABLED,    fld::BLOCK_READS, fld::WORD_ORDER, fld::WRITE_MULTIPLE};
+    std::vector<std::string> values{f.Description, f.IpAddress, f.Port, f.UnitId, f.Disabled ? "1" : "0",
+                                    f.BlockReads ? "1" : "0", std::to_string(f.WordOrder), f.WriteMultiple ? "1" : "0"};
+    if (!f.ScanIntervalMs.empty()) {  // left out, it stays NULL
+        fields.push_back(fld::SCAN_INTERVAL_MS);
+        values.push_back(f.ScanIntervalMs);
+    }
+    return db_.InsertRecord(Conn(), kDeviceTable, fields, values, true);
 }
 
 int TConfigDatabase::UpdateRegister(int64_t registerId, const TRegisterFields& f) {

@@ -29,6 +29,9 @@ inline constexpr char BLOCK_READS[] = "BLOCK_READS";
 inline constexpr char WORD_ORDER[] = "WORD_ORDER";
 // Nullable likewise: 1 writes 16-bit registers with function 16, NULL or 0 with function 6.
 inline constexpr char WRITE_MULTIPLE[] = "WRITE_MULTIPLE";
+// Nullable, added likewise: the least time in ms from the start of one scan pass to the start of the
+// next; NULL or 0 scans continuously.
+inline constexpr char SCAN_INTERVAL_MS[] = "SCAN_INTERVAL_MS";
 inline constexpr char DEVICE_ID[] = "DEVICE_ID";
 inline constexpr char REGISTER_NO[] = "REGISTER_NO";
 inline constexpr char REGISTER_TYPE[] = "REGISTER_TYPE";
@@ -54,9 +57,13 @@ struct TDeviceFields {
     std::string UnitId;
     bool Disabled = false;
     bool BlockReads = false;
+    std::string ScanIntervalMs{};  // empty: none (NULL)
     int WordOrder = 0;  // "Word order:" list position
     bool WriteMultiple = false;
 };
+
+// The longest scan interval the device dialog takes: an hour.
+inline constexpr uint32_t kMaxScanIntervalMs = 3600000;
 
 // A register as typed in the register dialog; RegisterType is the list position (0 Register, 1 Coil,
 // 2 Input Register, 3 Discrete Input), DataType that of "Data type:" (0 for coils and discrete inputs).
@@ -88,6 +95,11 @@ void RowScaling(const TRecordSet& row, TRegisterFields& fields);
 // A number as typed or stored ("27648", "-0.5", "1e3"; a decimal comma is taken too); nullopt for
 // anything else.
 std::optional<double> ScalingNumber(const std::string& text);
+// SCAN_INTERVAL_MS of the current DEVICE row as typed: empty for NULL or a row without the field.
+std::string RowScanIntervalText(const TRecordSet& row);
+// The interval a device scans with: 0 (continuously) for NULL, an absent field or anything that is
+// not a number from 0 to kMaxScanIntervalMs.
+uint32_t ScanIntervalMs(const std::string& text);
 
 // 'text' with every quote doubled.
 std::string SqlQuoted(const std::string& text);

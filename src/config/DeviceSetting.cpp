@@ -3,6 +3,8 @@
 #include "config/DialogChecks.h"
 #include "libs/General.h"
 
+#include <string>
+
 namespace tw {
 
 TfrmDeviceSetting::TfrmDeviceSetting(IGeneral& general) : general_(general) {
@@ -12,7 +14,12 @@ TfrmDeviceSetting::TfrmDeviceSetting(IGeneral& general) : general_(general) {
 }
 
 bool TfrmDeviceSetting::bbOKClick() {
-    if (!Fields.Description.empty() && IsWholeNumber(Fields.Port) && IsWholeNumber(Fields.UnitId)) return true;
+    // No scan interval is fine (continuous); one given must be a number the loader takes as given.
+    const std::string& interval = Fields.ScanIntervalMs;
+    const bool intervalOk = interval.empty() || (IsWholeNumber(interval) && interval[0] != '-' &&
+                                                 std::stoll(interval) <= kMaxScanIntervalMs);
+    if (!Fields.Description.empty() && IsWholeNumber(Fields.Port) && IsWholeNumber(Fields.UnitId) && intervalOk)
+        return true;
     general_.ShowMsg(kFieldsEmpty, mkWarning, mbOKOnly, 0);
     return false;
 }

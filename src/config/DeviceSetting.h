@@ -17,7 +17,8 @@ public:
     explicit TfrmDeviceSetting(IGeneral& general);
 
     // "Description:", "IP Address:" (dotted), "Port:", "Unit ID:", "Disabled", "Block reads" (consecutive
-    // registers of one kind read with one request), "Word order:" (list position), "Write with function 16"
+    // registers of one kind read with one request), "Scan interval:" (ms, empty for continuous scanning),
+    // "Word order:" (list position), "Write with function 16"
     TDeviceFields Fields;
     int64_t DeviceId = 0;  // the device being edited
 

@@ -50,6 +50,7 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
     const bool blockReads = RowBlockReads(row);
     const TWordOrder wordOrder = WordOrderOf(RowAddedNumber(row, fld::WORD_ORDER));
     const bool writeMultiple = RowAddedNumber(row, fld::WRITE_MULTIPLE) == 1;
+    const uint32_t scanIntervalMs = ScanIntervalMs(RowScanIntervalText(row));
 
     std::vector<TIOPointObj> registers;
     std::unique_ptr<TRecordSet> regs = db_.Registers(id);
@@ -80,6 +81,7 @@ void TSettingsLoader::LoadDevice(const TRecordSet& row) {
     device.BlockReads = blockReads;
     device.WordOrder = wordOrder;
     device.WriteMultiple = writeMultiple;
+    device.ScanIntervalMs = scanIntervalMs;
     device.ClearRegisters();
     for (TIOPointObj& point : registers)
         device.Registers[static_cast<std::size_t>(device.AddRegister())] = std::move(point);

@@ -200,7 +200,8 @@ void TSettingsPage::btnEditDeviceClick() {
             dialog.DeviceId = row->FieldAsInteger(fld::ID);
             dialog.Fields = {row->FieldAsString(fld::DESCRIPTION), row->FieldAsString(fld::IP_ADDRESS),
                              row->FieldAsString(fld::PORT), row->FieldAsString(fld::UNIT_ID), RowDisabled(*row),
-                             RowBlockReads(*row), static_cast<int>(WordOrderOf(RowAddedNumber(*row, fld::WORD_ORDER))),
+                             RowBlockReads(*row), RowScanIntervalText(*row),
+                             static_cast<int>(WordOrderOf(RowAddedNumber(*row, fld::WORD_ORDER))),
                              RowAddedNumber(*row, fld::WRITE_MULTIPLE) == 1};
         }
         if (!dialogs_.ShowDeviceSetting(dialog)) return;

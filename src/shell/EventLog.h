@@ -17,6 +17,9 @@ public:
     virtual int LineCount() const = 0;
     virtual void ClearLines() = 0;
     virtual void AppendLine(const std::string& line) = 0;
+    // Lines appended between the two may reach the control together, at the end.
+    virtual void BeginUpdate() {}
+    virtual void EndUpdate() {}
 };
 
 inline constexpr int kLogMemoMaxLines = 1000;
@@ -36,6 +39,19 @@ public:
     bool LogToFile() const { return logToFile_; }
     // The Clear button: empties the memo, leaves the file alone.
     void Clear() { memo_.ClearLines(); }
+
+    // While one lives, the lines go to the memo at once when it ends: a line per device of a thousand
+    // costs the memo a thousand updates otherwise.
+    class TBatch {
+    public:
+        explicit TBatch(TEventLog& log) : memo_(log.memo_) { memo_.BeginUpdate(); }
+        ~TBatch() { memo_.EndUpdate(); }
+        TBatch(const TBatch&) = delete;
+        TBatch& operator=(const TBatch&) = delete;
+
+    private:
+        ILogMemo& memo_;
+    };
 
 private:
     ILogMemo& memo_;

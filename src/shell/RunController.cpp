@@ -5,6 +5,9 @@
 #include "libs/General.h"
 #include "shell/EventLog.h"
 
+#include <chrono>
+#include <thread>
+
 namespace tw {
 
 TRunController::TRunController(IMainView& main, IRunView& view, IPasswordDialog& password, IGeneral& general,
@@ -18,9 +21,42 @@ TRunController::TRunController(IMainView& main, IRunView& view, IPasswordDialog&
       hooks_(std::move(hooks)) {}
 
 void TRunController::bbnStartClick() {
+    // Every device probes at once on its own poll thread; meanwhile the window goes on, so anything
+    // may happen before the wait ends, a Stop or another Start among them: whichever comes first
+    // finishes this Start, and its lines come first in the log.
+    if (starting_) FinishStart();
+    const unsigned run = ++startRuns_;
+    starting_ = true;
+    view_.SetStartEnabled(false);
+    // Starting a thousand poll threads takes a while too (under Wine, minutes on a busy machine).
+    for (begun_ = 0; begun_ < devices_.Count();) {
+        devices_[begun_++].BeginStart();
+        if (begun_ % kStartPumpEvery == 0) {
+            main_.ProcessMessages();
+            if (!starting_ || startRuns_ != run) return;
+        }
+    }
+    while (starting_ && startRuns_ == run && !AllStarted()) {
+        main_.ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStartWaitStepMs));
+    }
+    if (starting_ && startRuns_ == run) FinishStart();
+}
+
+bool TRunController::AllStarted() const {
+    for (int i = 0; i < devices_.Count(); ++i)
+        if (!devices_[i].Started()) return false;
+    return true;
+}
+
+void TRunController::FinishStart() {
+    // Called inside the wait, it waits on without the window: a probe ends within its connect time-out.
+    while (begun_ < devices_.Count()) devices_[begun_++].BeginStart();
+    while (!AllStarted()) std::this_thread::sleep_for(std::chrono::milliseconds(kStartWaitStepMs));
+    starting_ = false;
+    TEventLog::TBatch batch(log_);
     for (int i = 0; i < devices_.Count(); ++i) {
         TModBusObj& device = devices_[i];
-        device.Start();
         if (device.Simulated) {
             log_.WriteLog("Device \"" + device.Description + "\" started in Simulation mode!");
             // Armed once: re-arming would push the one warning back with every further simulated device.
@@ -38,6 +74,10 @@ void TRunController::bbnStartClick() {
 }
 
 void TRunController::bbnStopClick() {
+    if (starting_) FinishStart();
+    // Told all at once, the devices end together: the wait below lasts as long as the slowest one.
+    for (int i = 0; i < devices_.Count(); ++i) devices_[i].RequestStop();
+    TEventLog::TBatch batch(log_);
     for (int i = 0; i < devices_.Count(); ++i) {
         TModBusObj& device = devices_[i];
         device.Stop();
@@ -117,6 +157,7 @@ void TRunController::tmrSimulatedModeTimer() {
 }
 
 void TRunController::tmrDeviceStateTimer() {
+    TEventLog::TBatch batch(log_);  // a plant's network going down is a line per device
     for (int i = 0; i < devices_.Count(); ++i) {
         TModBusObj& device = devices_[i];
         const TCommState now = device.CommState.load(std::memory_order_relaxed);

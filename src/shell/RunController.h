@@ -20,6 +20,10 @@ inline constexpr unsigned kRefreshIntervalMs = 100;
 inline constexpr unsigned kSimulatedModeDelayMs = 3000;
 // How often the event log looks for devices that stopped or resumed answering.
 inline constexpr unsigned kDeviceStateIntervalMs = 500;
+// How often Start looks whether every device has been probed, handling window messages in between.
+inline constexpr unsigned kStartWaitStepMs = 10;
+// Start handles window messages after starting this many devices' poll threads, too.
+inline constexpr int kStartPumpEvery = 16;
 inline constexpr char kSimulatedModeWarning[] = "Some devices could not be connected, thus running simulation mode!";
 inline constexpr int kTrayImageStopped = 0;
 inline constexpr int kTrayImageRunning = 1;
@@ -84,6 +88,9 @@ public:
 
 private:
     void SetPulse(bool on);
+    bool AllStarted() const;
+    // The rest of Start once every device has been probed: its lines in list order, timers, buttons.
+    void FinishStart();
 
     IMainView& main_;
     IRunView& view_;
@@ -94,6 +101,9 @@ private:
     TRunHooks hooks_;
     int activePage_ = tstMonitor;
     bool pulsing_ = false;
+    bool starting_ = false;    // a Start waits for its probes
+    unsigned startRuns_ = 0;   // tells a Start whether a later one took over while it waited
+    int begun_ = 0;            // devices whose start the waiting Start has begun
 };
 
 }  // namespace tw

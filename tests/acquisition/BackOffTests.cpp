@@ -47,7 +47,7 @@ TEST_F(FailingDevice, IsTriedNowAndThenAndNoticedWhenBack) {
         std::vector<int> attemptsAt;  // ms of the device's time
         for (int ms = 50; ms <= 10000; ms += 50) {
             clock.Advance(50ms);
-            ASSERT_TRUE(clock.AwaitLooks(3));
+            ASSERT_TRUE(clock.AwaitTurn());
             const std::size_t now = peer.Requests().size();
             for (; seen < now; ++seen) attemptsAt.push_back(ms);
         }

@@ -47,22 +47,24 @@ inline bool Holds(int index, uint64_t value, uint16_t quality) {
 class TFakeClock {
 public:
     void DriveDevice(TModBusObj& device) {
-        device.Clock = [this] {
-            Looks.fetch_add(1);
-            return TScanClock::time_point(std::chrono::milliseconds(Ms.load()));
-        };
+        Driven = &device;
+        device.Clock = [this] { return TScanClock::time_point(std::chrono::milliseconds(Ms.load())); };
     }
-    void Advance(std::chrono::milliseconds by) { Ms.fetch_add(by.count()); }
-    // Waits until the device has looked at the clock n more times: with the polling switch on, the
-    // scan loop looks at least once a turn, so whatever the last Advance allowed has been done.
-    bool AwaitLooks(int n) {
-        const long target = Looks.load() + n;
-        return WaitUntil([&] { return Looks.load() >= target; });
+    // Moves the time on and wakes the device's scan loop, which would otherwise rest by the real clock.
+    void Advance(std::chrono::milliseconds by) {
+        Ms.fetch_add(by.count());
+        if (Driven) PausesAtWake = Driven->PollThread.Wake();
+    }
+    // Waits until the scan loop has come round since the last Advance: whatever that time allowed
+    // has been done.
+    bool AwaitTurn() const {
+        return WaitUntil([&] { return Driven->PollThread.Pauses() > PausesAtWake; });
     }
 
 private:
     std::atomic<long long> Ms{0};
-    std::atomic<long> Looks{0};
+    TModBusObj* Driven = nullptr;
+    uint64_t PausesAtWake = 0;
 };
 
 class DeviceTest : public ::testing::Test {

@@ -67,6 +67,35 @@ TEST_F(Scanning, SwitchOffReadsNothingAndKeepsValues) {
     EXPECT_EQ(PointValue(0), 42);
 }
 
+// With a scan interval a pass starts no sooner than that after the previous one started, by the
+// device's own clock; a late pass is not made up for; Stop does not wait for the interval.
+TEST_F(Scanning, PassesStartAScanIntervalApart) {
+    using namespace std::chrono_literals;
+    clock.DriveDevice(device);
+    AddPoint(device, 1);
+    AddPoint(device, 2);
+    device.ScanIntervalMs = 1000;
+    device.Start();
+    PollingSwitch = true;
+    const auto passes = [&] { return peer.Requests().size() / 2; };
+    ASSERT_TRUE(WaitUntil([&] { return passes() == 1; }));
+    const struct {
+        std::chrono::milliseconds advance;
+        std::size_t passes;
+    } steps[] = {{999ms, 1}, {1ms, 2}, {2500ms, 3}, {999ms, 3}, {1ms, 4}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << "+" << step.advance.count() << " ms");
+        clock.Advance(step.advance);
+        ASSERT_TRUE(clock.AwaitTurn());
+        ASSERT_TRUE(WaitUntil([&] { return passes() >= step.passes; }));
+        EXPECT_EQ(passes(), step.passes);
+        EXPECT_EQ(peer.Requests().size() % 2, 0u) << "a pass was cut short";
+    }
+    const auto start = std::chrono::steady_clock::now();
+    device.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+}
+
 // A device that answers, falls silent, hangs up, refuses and answers again: each point keeps the value
 // last obtained with a quality that says why it is old, and the device's state follows for the log.
 TEST_F(Scanning, FailedReadsKeepTheLastValueWithTheQualityOfTheFailure) {

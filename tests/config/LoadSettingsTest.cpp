@@ -7,6 +7,14 @@ namespace {
 
 using LoadSettingsTest = ConfigFixture;
 
+// A database as the first version left it, without the columns added since, with one device.
+const char kFirstVersionDatabase[] =
+    "CREATE TABLE DEVICE (ID INTEGER PRIMARY KEY AUTOINCREMENT, DESCRIPTION VARCHAR(100), IP_ADDRESS "
+    "VARCHAR(15), PORT INTEGER, UNIT_ID INTEGER, DISABLED INTEGER DEFAULT 0);"
+    "CREATE TABLE I_O_SETTING (ID INTEGER PRIMARY KEY AUTOINCREMENT, DEVICE_ID INTEGER, DESCRIPTION "
+    "VARCHAR(100), REGISTER_NO INTEGER, REGISTER_TYPE INTEGER, TAG_NAME VARCHAR(100));"
+    "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('B old', '10.0.0.1', 502, 1, 0);";
+
 TEST_F(LoadSettingsTest, LoadsEnabledDevicesWithRegistersInDescriptionOrder) {
     general.file = {{"System/Load on Startup", "1"}};
     const int64_t b = AddDevice("B dev", "10.0.0.2");
@@ -73,12 +81,7 @@ TEST_F(LoadSettingsTest, ReloadWhileScanningStopsRebuildsAndStartsWithoutNewTags
 // on; that version's own statements still work on the file: its insert leaves the setting off, its
 // device update keeps it.
 TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
-    db.ReplaceWith(
-        "CREATE TABLE DEVICE (ID INTEGER PRIMARY KEY AUTOINCREMENT, DESCRIPTION VARCHAR(100), IP_ADDRESS "
-        "VARCHAR(15), PORT INTEGER, UNIT_ID INTEGER, DISABLED INTEGER DEFAULT 0);"
-        "CREATE TABLE I_O_SETTING (ID INTEGER PRIMARY KEY AUTOINCREMENT, DEVICE_ID INTEGER, DESCRIPTION "
-        "VARCHAR(100), REGISTER_NO INTEGER, REGISTER_TYPE INTEGER, TAG_NAME VARCHAR(100));"
-        "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('B old', '10.0.0.1', 502, 1, 0);");
+    db.ReplaceWith(kFirstVersionDatabase);
     cfg.LoadSettings(false);
     ASSERT_EQ(devices.Count(), 1);
     EXPECT_FALSE(devices[0].BlockReads);
@@ -116,7 +119,7 @@ TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
     EXPECT_EQ(devices[1].WordOrder, TWordOrder::HighFirst);
     EXPECT_FALSE(devices[1].WriteMultiple);
     Select("A new");
-    dialogs.device = {TDeviceFields{"A new", "10.0.0.4", "502", "1", false, false, 3, true}};
+    dialogs.device = {TDeviceFields{"A new", "10.0.0.4", "502", "1", false, false, "", 3, true}};
     page.btnEditDeviceClick();
     Select("A new");
     dialogs.io = {TRegisterFields{"a level", "7", 2, "LEVEL", 4, "0", "27648", "0", "100,5", "%", true}};
@@ -156,6 +159,35 @@ TEST_F(LoadSettingsTest, BlockReadsAreOffInAnEarlierDatabaseAndRoundTrip) {
     EXPECT_EQ(dialogs.ioShown.back().EuHigh, "100.5");
     EXPECT_EQ(dialogs.ioShown.back().Units, "%");
     EXPECT_EQ(dialogs.ioShown.back().RegisterType, 2);
+}
+
+// A database of a version without scan intervals scans continuously and takes an interval from then
+// on; that version's insert leaves none, and an interval cleared in the dialog is none again.
+TEST_F(LoadSettingsTest, ScanIntervalIsNoneInAnEarlierDatabaseAndRoundTrips) {
+    db.ReplaceWith(kFirstVersionDatabase);
+    cfg.LoadSettings(false);
+    ASSERT_EQ(devices.Count(), 1);
+    EXPECT_EQ(devices[0].ScanIntervalMs, 0u);
+
+    Select("B old");
+    dialogs.device = {TDeviceFields{"B old", "10.0.0.1", "502", "1", false, false, "1000"}};
+    page.btnEditDeviceClick();
+    EXPECT_EQ(dialogs.deviceShown.back().ScanIntervalMs, "");
+    dialogs.device = {TDeviceFields{"A new", "10.0.0.2", "502", "1", false, false, "250"}};
+    page.btnNewDeviceClick();
+    ASSERT_GT(db.access.InsertRecord(db.conn, "DEVICE", {"DESCRIPTION", "IP_ADDRESS", "PORT", "UNIT_ID", "DISABLED"},
+                                     {"C older", "10.0.0.3", "502", "1", "0"}, true),
+              0);
+    cfg.LoadSettings(true);
+    ASSERT_EQ(devices.Count(), 3);
+    EXPECT_EQ((std::vector<uint32_t>{devices[0].ScanIntervalMs, devices[1].ScanIntervalMs, devices[2].ScanIntervalMs}),
+              (std::vector<uint32_t>{250, 1000, 0}));
+
+    Select("B old");
+    dialogs.device = {TDeviceFields{"B old", "10.0.0.1", "502", "1", false, false, ""}};
+    page.btnEditDeviceClick();
+    EXPECT_EQ(dialogs.deviceShown.back().ScanIntervalMs, "1000");
+    EXPECT_EQ(Count("SELECT * FROM DEVICE WHERE SCAN_INTERVAL_MS IS NULL"), 2);
 }
 
 TEST_F(LoadSettingsTest, DatabaseErrorEndsTheLoadAndKeepsTheDevicesLoadedSoFar) {

@@ -186,11 +186,13 @@ TEST_F(SettingsPageTest, DeviceNewEditDeleteWithChecksAndMessages) {
     dialogs.device = {TDeviceFields{"New'one", "10.0.0.9", "5o2", "1", false},
                       TDeviceFields{"New'one", "10.0.0.9", "502", "x", false},
                       TDeviceFields{"", "10.0.0.9", "502", "1", false},
-                      TDeviceFields{"New'one", "10.0.0.9", "1502", "3", true}};
+                      TDeviceFields{"New'one", "10.0.0.9", "502", "1", false, false, "-1"},
+                      TDeviceFields{"New'one", "10.0.0.9", "502", "1", false, false, "3600001"},
+                      TDeviceFields{"New'one", "10.0.0.9", "1502", "3", true, false, "3600000"}};
     page.btnNewDeviceClick();
     EXPECT_EQ((Strings{dialogs.deviceShown[0].IpAddress, dialogs.deviceShown[0].Port, dialogs.deviceShown[0].UnitId}),
               (Strings{"0.0.0.0", "502", "1"}));
-    EXPECT_EQ(general.shown, (Strings{kEmpty, kEmpty, kEmpty, "New Device added!"}));
+    EXPECT_EQ(general.shown, (Strings{kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, "New Device added!"}));
     EXPECT_EQ(pageView.items, (Strings{"Idle - 10.1.1.1", "New'one - 10.0.0.9", "Pump - 127.0.0.1"}));
 
     general.shown.clear();

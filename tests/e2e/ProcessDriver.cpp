@@ -190,6 +190,12 @@ std::wstring InstallCopy(const std::wstring& name, const std::vector<std::wstrin
     return dir;
 }
 
+void RemoveCopy(const std::wstring& folder) {
+    for (const std::wstring& file : GatewayFiles()) DeleteFileW((folder + file).c_str());
+    for (const wchar_t* file : {L"TARNOWICK.GDB", L"Tarnowick.ini"}) DeleteFileW((folder + file).c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 TProcess::~TProcess() {
     if (process_) {
         if (Running()) CloseProcess(pid_);

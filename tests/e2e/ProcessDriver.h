@@ -15,6 +15,8 @@ std::wstring BinFolder();
 std::wstring InstallCopy(const std::wstring& name, const std::vector<std::wstring>& files);
 // The gateway's files: the exe and its sibling libraries.
 std::vector<std::wstring> GatewayFiles();
+// Removes a folder made by InstallCopy, with the gateway's files and what the gateway wrote there.
+void RemoveCopy(const std::wstring& folder);
 
 // Ends a process the way an operator would, so that it withdraws what it registered with COM (a killed
 // server's classes stay registered in Wine, and every later activation fails): "Exit" to a gateway's

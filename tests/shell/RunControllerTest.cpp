@@ -118,6 +118,45 @@ TEST_F(RunControllerTest, StartLogsEveryDeviceAndArmsOneWarningForAllSimulated) 
     EXPECT_EQ(runView.trayImages.back(), kTrayImageStopped);
 }
 
+// Every device is probed at once while the window goes on handling messages; the log still lists
+// the devices in order once all are probed. A Stop pressed during the wait comes after the Start's
+// lines, and the Start does not log again.
+TEST_F(RunControllerTest, StartProbesEveryDeviceAtOnceAndLogsInListOrder) {
+    TTcpListener gone;  // its queue full: connects get no answer, the probe waits out its time-out
+    std::vector<TTcpSocket> queued;
+    ASSERT_TRUE(FillAcceptQueue(gone.Port(), queued));
+    TFakeDevice live;
+    AddDevice("Tank A", gone.Port());
+    AddDevice("Pump", live.Port());
+    AddDevice("Tank B", ClosedPort());
+    bool laterProbedFirst = false;
+    view.onProcessMessages = [&] {
+        EXPECT_TRUE(view.lines.empty()) << "logged before every device was probed";
+        laterProbedFirst = laterProbedFirst || (!devices[0].Started() && devices[1].Started() && devices[2].Started());
+    };
+    run->bbnStartClick();
+    EXPECT_TRUE(laterProbedFirst) << "the devices were probed one after the other, or the window waited";
+    EXPECT_EQ(view.memoUpdates, 1) << "a memo update per line costs a plant minutes under Wine";
+    const std::vector<std::string> started{"Device \"Tank A\" started in Simulation mode!", "Device \"Pump\" started!",
+                                           "Device \"Tank B\" started in Simulation mode!",
+                                           "All enabled devices successfully started!"};
+    EXPECT_EQ(LogTexts(), started);
+    run->bbnStopClick();
+
+    view.lines.clear();
+    int stops = 0;
+    view.onProcessMessages = [&] {
+        if (stops++ == 0) run->bbnStopClick();
+    };
+    run->bbnStartClick();
+    std::vector<std::string> startedThenStopped = started;
+    for (const char* d : {"Tank A", "Pump", "Tank B"}) startedThenStopped.push_back("Device \"" + std::string(d) + "\" stopped!");
+    EXPECT_EQ(LogTexts(), startedThenStopped);
+    EXPECT_TRUE(runView.startEnabled);
+    EXPECT_FALSE(runView.stopEnabled);
+    EXPECT_EQ(runView.trayImages.back(), kTrayImageStopped);
+}
+
 TEST_F(RunControllerTest, StartAndStopWithoutDevices) {
     run->bbnStopClick();  // the close stops scanning that never started
     EXPECT_TRUE(view.lines.empty());

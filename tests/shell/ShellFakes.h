@@ -21,10 +21,18 @@ public:
     bool visible = false;
     unsigned slept = 0;
     std::function<void()> onProcessMessages;
+    int updating = 0, memoUpdates = 0;  // how often the memo control itself would change
 
     int LineCount() const override { return static_cast<int>(lines.size()); }
     void ClearLines() override { lines.clear(); }
-    void AppendLine(const std::string& line) override { lines.push_back(line); }
+    void AppendLine(const std::string& line) override {
+        lines.push_back(line);
+        if (updating == 0) ++memoUpdates;
+    }
+    void BeginUpdate() override { ++updating; }
+    void EndUpdate() override {
+        if (--updating == 0) ++memoUpdates;
+    }
     void SetActivePage(int p) override { page = p; }
     void EnableTimer(int t, unsigned ms) override { timers[t] = ms; }
     void DisableTimer(int t) override { timers.erase(t); }

@@ -67,6 +67,7 @@ void FillDevice(HWND dlg, const TfrmDeviceSetting& logic) {
     CheckDlgButton(dlg, IDC_DS_BLOCKREADS, f.BlockReads ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dlg, IDC_DS_WRITEMULTIPLE, f.WriteMultiple ? BST_CHECKED : BST_UNCHECKED);
     FillList(dlg, IDC_DS_WORDORDER, kWordOrderNames, f.WordOrder);
+    SetDlgItemTextA(dlg, IDC_DS_SCANINTERVAL, f.ScanIntervalMs.c_str());
 }
 
 void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
@@ -79,6 +80,7 @@ void ReadDevice(HWND dlg, TfrmDeviceSetting& logic) {
     f.BlockReads = IsDlgButtonChecked(dlg, IDC_DS_BLOCKREADS) == BST_CHECKED;
     f.WriteMultiple = IsDlgButtonChecked(dlg, IDC_DS_WRITEMULTIPLE) == BST_CHECKED;
     f.WordOrder = ListPosition(dlg, IDC_DS_WORDORDER);
+    f.ScanIntervalMs = ItemTextA(dlg, IDC_DS_SCANINTERVAL);
 }
 
 void FillRegister(HWND dlg, const TfrmIOSetting& logic) {

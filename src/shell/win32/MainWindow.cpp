@@ -106,15 +106,32 @@ void TMainWindow::DestroyIfAlive() {
 
 void TMainWindow::ClearLines() {
     SetWindowTextA(memo_, "");
+    pending_.clear();
     lines_ = 0;
 }
 
 void TMainWindow::AppendLine(const std::string& line) {
     std::string text = lines_ ? "\r\n" + line : line;
+    ++lines_;
+    if (updating_ > 0)
+        pending_ += text;
+    else
+        Append(text);
+}
+
+void TMainWindow::EndUpdate() {
+    if (updating_ > 0 && --updating_ == 0 && !pending_.empty()) {
+        Append(pending_);
+        pending_.clear();
+    }
+}
+
+// One replacement however many lines: under Wine each costs the edit control about as much as a
+// whole screen of text.
+void TMainWindow::Append(const std::string& text) {
     int end = GetWindowTextLengthW(memo_);
     SendMessageA(memo_, EM_SETSEL, end, end);
     SendMessageA(memo_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-    ++lines_;
 }
 
 void TMainWindow::SetActivePage(int page) {

@@ -46,6 +46,8 @@ public:
     int LineCount() const override { return lines_; }
     void ClearLines() override;
     void AppendLine(const std::string& line) override;
+    void BeginUpdate() override { ++updating_; }
+    void EndUpdate() override;
     void SetActivePage(int page) override;
     void EnableTimer(int timer, unsigned intervalMs) override;
     void DisableTimer(int timer) override;
@@ -76,6 +78,9 @@ private:
     TfrmMain* logic_ = nullptr;
     std::set<int> timers_;
     int lines_ = 0;
+    int updating_ = 0;     // BeginUpdate calls not ended yet
+    std::string pending_;  // lines appended meanwhile, each with its line break
+    void Append(const std::string& text);
 };
 
 }  // namespace tw

@@ -87,6 +87,18 @@ bool KillProcess(DWORD pid) {
     return ended;
 }
 
+ULONGLONG ProcessCpuTime(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    FILETIME created, exited, kernel, user;
+    ULONGLONG t = 0;
+    if (process && GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        t = (static_cast<ULONGLONG>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+            (static_cast<ULONGLONG>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+    }
+    if (process) CloseHandle(process);
+    return t;
+}
+
 std::wstring TempFile(const wchar_t* prefix) {
     wchar_t temp[MAX_PATH], file[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);

@@ -31,6 +31,8 @@ DWORD RegisterGatewayCopy(const std::wstring& folder);
 void RestoreBuildRegistration();
 // Ends the process at once, as a crash would: what it held is never released.
 bool KillProcess(DWORD pid);
+// Kernel plus user time the process has used so far, in 100 ns units; 0 when it cannot be asked.
+ULONGLONG ProcessCpuTime(DWORD pid);
 // A new empty file under the temp folder, for a program's report.
 std::wstring TempFile(const wchar_t* prefix);
 
