@@ -103,6 +103,7 @@ void TRunController::tmrOPCServerPulseTimer() {
         ~Reset() { flag = false; }
     } reset{pulsing_};
     pulsing_ = true;
+    if (hooks_.RefreshDeviceStatus) hooks_.RefreshDeviceStatus();
     hooks_.PulseServers();
 }
 
@@ -117,6 +118,7 @@ void TRunController::tmrSimulatedModeTimer() {
 }
 
 void TRunController::tmrDeviceStateTimer() {
+    if (hooks_.RefreshDeviceStatus) hooks_.RefreshDeviceStatus();
     for (int i = 0; i < devices_.Count(); ++i) {
         TModBusObj& device = devices_[i];
         const TCommState now = device.CommState.load(std::memory_order_relaxed);

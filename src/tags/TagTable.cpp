@@ -1,5 +1,7 @@
 #include "tags/TagTable.h"
 
+#include "tags/DeviceStatusTags.h"
+
 #include <algorithm>
 #include <unordered_map>
 
@@ -21,6 +23,7 @@ int64_t IndexOf(uint32_t id) {
 }  // namespace
 
 void ResetTagTable() {
+    ForgetDeviceStatusTags();
     TagTable.clear();
     TagDevice.clear();
     TagRegister.clear();
@@ -28,25 +31,29 @@ void ResetTagTable() {
     FreeDataPoints();
 }
 
-void BuildTagTable(const TModBusObjList& devices) {
+void AppendTag(const std::string& name, TDataType type, bool writable, int32_t device, int32_t reg) {
+    const auto index = static_cast<uint32_t>(TagTable.size());
+    TagTable.push_back({FirstTagId + index, name.substr(0, MaxTagNameLength), CanonicalVarType(type), type, writable});
+    NameIndex.emplace(TagTable.back().Name, index);  // keeps the first of equal names
+    TagDevice.push_back(device);
+    TagRegister.push_back(reg);
+}
+
+void BuildTagTable(const TModBusObjList& devices, bool statusItems) {
     // Built once per run; starting from empty keeps identifiers and arrays in step should it run again.
     ResetTagTable();
     for (int d = 0; d < devices.Count(); ++d) {
         TModBusObj& device = devices[d];
         for (std::size_t r = 0; r < device.Registers.size(); ++r) {
-            const auto index = static_cast<uint32_t>(TagTable.size());
             TIOPointObj& point = device.Registers[r];
-            const TDataType type = point.ValueType();
-            TagTable.push_back({FirstTagId + index, point.TagName.substr(0, MaxTagNameLength), CanonicalVarType(type),
-                                type, !point.IsReadOnly()});
-            NameIndex.emplace(TagTable.back().Name, index);  // keeps the first of equal names
-            point.TagIndex = static_cast<int32_t>(index);
-            TagDevice.push_back(d);
-            TagRegister.push_back(static_cast<int32_t>(r));
+            point.TagIndex = static_cast<int32_t>(TagTable.size());
+            AppendTag(point.TagName, point.ValueType(), !point.IsReadOnly(), d, static_cast<int32_t>(r));
         }
     }
+    if (statusItems) AppendDeviceStatusTags(devices);
     TagTable.push_back({});
     DataPoints.Append(TagDevice.size());
+    if (statusItems) RefreshDeviceStatusTags(devices);
 }
 
 int TagCount() { return static_cast<int>(TagDevice.size()); }
@@ -62,7 +69,7 @@ std::string TagNameById(uint32_t id) {
 }
 
 uint32_t CanonicalVarType(TDataType type) {
-    static constexpr uint32_t kTypes[kDataTypeCount] = {VtUI2, VtI2, VtUI4, VtI4, VtR4, VtR8};
+    static constexpr uint32_t kTypes[] = {VtUI2, VtI2, VtUI4, VtI4, VtR4, VtR8, VtBool};
     return kTypes[static_cast<int>(type)];
 }
 
