@@ -599,6 +599,15 @@ TEST(PymodbusEndToEnd, ADeviceThatGoesAwayIsReportedBadAndWritesToItFail) {
     EXPECT_EQ(status[1], -1) << "Failing did not turn true";
     EXPECT_GT(status[2], failuresBefore) << "Failures did not count";
     EXPECT_EQ(QualityProperty(server, L"_Devices.Demo.Failing"), kQualityGood);
+    // A device read by the operator's client: the device object's state as it is, as "true".
+    const test::TRunResult cli = test::RunProgram(L"\"" + e2e::BinFolder() +
+                                                      L"opcda-cli.exe\" {FE4F5263-11D5-4724-95BA-A978983B6369} "
+                                                      L"add-group G add G _Devices.Demo.Failing read G",
+                                                  60000);
+    EXPECT_NE(cli.output.find("_Devices.Demo.Failing: serverHandle="), std::string::npos) << cli.output;
+    EXPECT_NE(cli.output.find("canonicalType=11 accessRights=1"), std::string::npos) << cli.output;
+    EXPECT_NE(cli.output.find("_Devices.Demo.Failing: value=true vt=11 quality=0xC0 (good)"), std::string::npos)
+        << cli.output;
 
     // Read-only, and listed as such, also by their types.
     IOPCSyncIO* statusSync = nullptr;
