@@ -31,8 +31,9 @@ enum class TExchange { Answered, Refused, Failed, Lost };
 // What a device's exchanges since its Start came to, for its status items. Written by whichever
 // thread talked to the device, read by the main thread: each figure on its own, relaxed, no lock, so
 // the scan loop pays a few uncontended atomic operations a request. Every exchange counts: poll
-// reads, on-demand reads and writes, a block and a single read alike; an access that fails at once
-// during a back-off sends nothing and counts nothing.
+// reads, on-demand reads and writes, a block and a single read alike, once also when it was sent
+// again on a fresh connection; an access that fails at once during a back-off sends nothing and
+// counts nothing.
 struct TExchangeCounters {
     std::atomic<uint32_t> Requests{0};        // modulo 2^32
     std::atomic<uint32_t> Failures{0};        // without an answer: none in time, none framed, no connection
@@ -139,9 +140,6 @@ private:
     // The exchange that writes value to register i through WriteClient.
     bool SendWrite(const TIOPointObj& point, uint64_t value);
     void MarkPoints(const TReadUnit& unit, uint16_t quality) const;
-    // Runs one exchange through client, timed by Clock, and Notes it.
-    template <typename Request>
-    TExchange Talk(TIdModBusClient& client, Request request);
     // What an exchange that took elapsed tells about the device, for the event log, the back-off and
     // the counters.
     void Note(TExchange outcome, TScanClock::duration elapsed);
