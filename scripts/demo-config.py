@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """Gives a gateway without devices the demo configuration for the demo device on 127.0.0.1
 (scripts/demo-device.py): its holding registers, coils, input registers and discrete input, as two
-devices of the gateway, one of which keeps its 32-bit values low word first.
+devices of the gateway, one of which keeps its 32-bit values low word first. The settings file beside
+the database (Tarnowick.ini) gets "Publish device status items" ticked unless it says otherwise.
 
 Usage: /usr/bin/python3 scripts/demo-config.py DATABASE [PORT]
   DATABASE  the configuration database, TARNOWICK.GDB beside Tarnowick.exe (a folder names the file in it)
   PORT      the demo device's port (default 5020)
-A database that already holds a device is left exactly as it is."""
+A database that already holds a device is left exactly as it is, and so is a setting the file has."""
 import os
 import sqlite3
 import sys
@@ -53,6 +54,36 @@ DEVICES = [
 ]
 
 
+SETTINGS_NAME = "Tarnowick.ini"
+STATUS_SECTION, STATUS_KEY = "System", "Publish device status items"
+
+
+def publish_status_items(folder):
+    """Ticks the setting in the settings file unless the file has it already (as 0 or 1): the file is
+    the gateway's, so only a line is added, the way the gateway's own profile calls read it."""
+    path = os.path.join(folder, SETTINGS_NAME)
+    try:
+        with open(path, encoding="latin-1", newline="") as f:
+            lines = f.read().splitlines()
+    except FileNotFoundError:
+        lines = []
+    section = None
+    for i, line in enumerate(lines):
+        text = line.strip()
+        if text.startswith("[") and text.endswith("]"):
+            section = text[1:-1].strip().lower()
+        elif section == STATUS_SECTION.lower() and text.split("=", 1)[0].strip().lower() == STATUS_KEY.lower():
+            return
+    header = next((i for i, line in enumerate(lines) if line.strip().lower() == f"[{STATUS_SECTION.lower()}]"), None)
+    if header is None:
+        lines += [f"[{STATUS_SECTION}]", f"{STATUS_KEY}=1"]
+    else:
+        lines.insert(header + 1, f"{STATUS_KEY}=1")
+    with open(path, "w", encoding="latin-1", newline="") as f:
+        f.write("\r\n".join(lines) + "\r\n")
+    print(f"Device status items published ({path}): _Devices.<device>.Connected, .Failing, .Failures, ...")
+
+
 def main():
     if len(sys.argv) not in (2, 3):
         print(__doc__.strip(), file=sys.stderr)
@@ -68,6 +99,7 @@ def main():
         print(f"demo-config: PORT must be 1-65535, not {sys.argv[2]!r}", file=sys.stderr)
         return 2
 
+    publish_status_items(os.path.dirname(os.path.abspath(path)))
     db = sqlite3.connect(path)
     try:
         with db:  # one transaction: all of the demo or nothing

@@ -61,6 +61,14 @@ uint16_t FailedQuality(TExchange outcome) {
 
 bool Reached(TExchange outcome) { return outcome == TExchange::Answered || outcome == TExchange::Refused; }
 
+// Whole milliseconds, rounded up: an answer is never 0, which stands for none yet.
+uint32_t ResponseMs(TScanClock::duration elapsed) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+    if (us <= 0) return 1;
+    const long long ms = (us + 999) / 1000;
+    return ms > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
+}
+
 // What a register or coil holds after value was written to it: only the bits of its data type (a
 // 16-bit register the value modulo 65536, as always); a coil is on (1) for any 16-bit value but 0.
 uint64_t HeldValue(const TIOPointObj& point, uint64_t value) {
@@ -94,6 +102,7 @@ int TModBusObj::AddRegister() {
 
 void TModBusObj::BeginStart() {
     BackOff.Clear();
+    Counters.Clear();  // the status items count since Start
     if (PollThread.Running()) return;
     PollThread.WaitFor();  // a worker told to stop has left the plan alone
     Plan = PlanReads(Registers, BlockReads);
@@ -117,6 +126,7 @@ void TModBusObj::Stop() {
         for (TIdModBusClient* client : {&ReadClient, &WriteClient, &PollClient})
             if (client->Connected()) client->Disconnect();
     }
+    Counters.Connected.store(false, std::memory_order_relaxed);
 }
 
 void TModBusObj::Probe(const TBMDExecuteThread& worker) {
@@ -197,8 +207,10 @@ TExchange TModBusObj::ScanUnit(std::size_t u, const TBMDExecuteThread& worker) {
 
 TExchange TModBusObj::ReadInto(TIdModBusClient& client, const TReadUnit& unit, bool markFailure, uint64_t* first) {
     uint16_t values[TIdModBusClient::MaxCoilRead];
+    const auto began = Clock();
     const TExchange outcome =
         Exchange(client, [&] { return client.ReadBlock(unit.Function, unit.Number, unit.Count, values); });
+    const auto elapsed = Clock() - began;
     for (std::size_t m = 0; m < unit.Members.size(); ++m) {
         const TReadMember& member = unit.Members[m];
         const TIOPointObj& point = Registers[static_cast<std::size_t>(member.Register)];
@@ -212,7 +224,7 @@ TExchange TModBusObj::ReadInto(TIdModBusClient& client, const TReadUnit& unit, b
             DataPoints.SetQuality(point.TagIndex, FailedQuality(outcome));
         }
     }
-    Note(outcome);
+    Note(outcome, elapsed);
     return outcome;
 }
 
@@ -228,8 +240,15 @@ void TModBusObj::MarkPoints(const TReadUnit& unit, uint16_t quality) const {
         DataPoints.SetQuality(Registers[static_cast<std::size_t>(member.Register)].TagIndex, quality);
 }
 
-void TModBusObj::Note(TExchange outcome) {
+void TModBusObj::Note(TExchange outcome, TScanClock::duration elapsed) {
     CommState.store(Reached(outcome) ? TCommState::Answering : TCommState::Failing, std::memory_order_relaxed);
+    // An exception answer is an answer: the device is there and said no (its points show config error).
+    const bool failed = !Reached(outcome);
+    Counters.Requests.fetch_add(1, std::memory_order_relaxed);
+    if (failed) Counters.Failures.fetch_add(1, std::memory_order_relaxed);
+    Counters.LastFailed.store(failed, std::memory_order_relaxed);
+    Counters.Connected.store(outcome != TExchange::Lost, std::memory_order_relaxed);
+    if (!failed) Counters.LastResponseMs.store(ResponseMs(elapsed), std::memory_order_relaxed);
     if (outcome == TExchange::Lost)
         BackOff.Failed(Clock());
     else
@@ -290,8 +309,9 @@ TWriteResult TModBusObj::WriteRegisterValue(int index, uint64_t value) {
     {
         std::lock_guard<std::mutex> guard(Lock);
         if (!FailFast()) {
+            const auto began = Clock();
             outcome = Exchange(WriteClient, [&] { return SendWrite(point, held); });
-            Note(outcome);
+            Note(outcome, Clock() - began);
         }
     }
     if (outcome != TExchange::Lost) std::this_thread::sleep_for(OnDemandPause);
@@ -302,6 +322,26 @@ TWriteResult TModBusObj::WriteRegisterValue(int index, uint64_t value) {
     case TExchange::Refused: return TWriteResult::Refused;  // the device is there; the point keeps what it holds
     default: DataPoints.SetQuality(point.TagIndex, kQualityCommFailure); return TWriteResult::Failed;
     }
+}
+
+void TExchangeCounters::Clear() {
+    Requests.store(0, std::memory_order_relaxed);
+    Failures.store(0, std::memory_order_relaxed);
+    LastResponseMs.store(0, std::memory_order_relaxed);
+    LastFailed.store(false, std::memory_order_relaxed);
+    Connected.store(false, std::memory_order_relaxed);
+}
+
+TDeviceStatus TModBusObj::Status() const {
+    TDeviceStatus status;
+    status.Connected = Counters.Connected.load(std::memory_order_relaxed);
+    status.Simulated = Simulated.load(std::memory_order_relaxed);
+    status.Failing = Counters.LastFailed.load(std::memory_order_relaxed) || BackOff.Active();
+    status.Requests = Counters.Requests.load(std::memory_order_relaxed);
+    status.Failures = Counters.Failures.load(std::memory_order_relaxed);
+    status.LastResponseMs = Counters.LastResponseMs.load(std::memory_order_relaxed);
+    status.BlockReads = BlockReads;
+    return status;
 }
 
 bool TModBusObj::SendWrite(const TIOPointObj& point, uint64_t value) {

@@ -29,6 +29,32 @@ enum class TCommState : int { Unknown, Answering, Failing };
 // useless answer on a connection that stays open; or lost: no connection, or no answer in time.
 enum class TExchange { Answered, Refused, Failed, Lost };
 
+// What a device's exchanges since its Start came to, for its status items. Written by whichever
+// thread talked to the device, read by the main thread: each figure on its own, relaxed, no lock, so
+// the scan loop pays a few uncontended atomic operations a request. Every exchange counts: poll
+// reads, on-demand reads and writes, a block and a single read alike, once also when it was sent
+// again on a fresh connection; an access that fails at once during a back-off sends nothing and
+// counts nothing.
+struct TExchangeCounters {
+    std::atomic<uint32_t> Requests{0};        // modulo 2^32
+    std::atomic<uint32_t> Failures{0};        // without an answer: none in time, none framed, no connection
+    std::atomic<uint32_t> LastResponseMs{0};  // of the last answered one, rounded up; 0: none answered yet
+    std::atomic<bool> LastFailed{false};      // the last one failed
+    std::atomic<bool> Connected{false};       // the last one left its connection open, and no Stop closed it
+    void Clear();
+};
+
+// A device's health as its status items publish it.
+struct TDeviceStatus {
+    bool Connected = false;
+    bool Simulated = false;
+    bool Failing = false;  // the last exchange failed, or the device is in its back-off
+    uint32_t Requests = 0;
+    uint32_t Failures = 0;
+    uint32_t LastResponseMs = 0;
+    bool BlockReads = false;
+};
+
 class TModBusObj {
 public:
     std::string Description;
@@ -51,6 +77,7 @@ public:
     // Written by whichever thread talked to the device last; read by the main thread's log check.
     std::atomic<TCommState> CommState{TCommState::Unknown};
     TCommState LoggedCommState = TCommState::Unknown;  // main thread only
+    TExchangeCounters Counters;  // cleared by Start
     // After a lost connection the device is left alone for a while: the poll thread's retry is what
     // notices it is back; on-demand reads and writes fail at once meanwhile (with the polling switch
     // off nobody else retries, so one of them may then try once the wait is over).
@@ -103,6 +130,8 @@ public:
     // failure marks the point's last value as a comm failure. During a back-off nothing is sent:
     // Failed at once.
     TWriteResult WriteRegisterValue(int index, uint64_t value);
+    // The counters and states as they stand; any thread.
+    TDeviceStatus Status() const;
 
 private:
     void ScanLoop(TBMDExecuteThread& worker);
@@ -124,8 +153,9 @@ private:
     // The exchange that writes value to register i through WriteClient.
     bool SendWrite(const TIOPointObj& point, uint64_t value);
     void MarkPoints(const TReadUnit& unit, uint16_t quality) const;
-    // What an exchange tells about the device, for the event log and the back-off.
-    void Note(TExchange outcome);
+    // What an exchange that took elapsed tells about the device, for the event log, the back-off and
+    // the counters.
+    void Note(TExchange outcome, TScanClock::duration elapsed);
     // On-demand access finds the device in its back-off: it fails without a request.
     bool FailFast();
     bool ValidIndex(int index) const { return index >= 0 && static_cast<std::size_t>(index) < Registers.size(); }

@@ -6,6 +6,7 @@ TModBusObjList DeviceList;
 
 TModBusObj& TModBusObjList::Add() {
     Devices.push_back(std::make_unique<TModBusObj>());
+    ++Changes;
     return *Devices.back();
 }
 

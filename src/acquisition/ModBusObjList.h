@@ -16,10 +16,16 @@ public:
     // Devices stay mutable through a const list: the list's shape is what is constant.
     TModBusObj& operator[](int index) const { return *Devices[static_cast<std::size_t>(index)]; }
     // Destroys every device object; stop them first.
-    void Clear() { Devices.clear(); }
+    void Clear() {
+        Devices.clear();
+        ++Changes;
+    }
+    // Moves on with every Add and Clear: what holds positions in the list knows when to look again.
+    unsigned long Generation() const { return Changes; }
 
 private:
     std::vector<std::unique_ptr<TModBusObj>> Devices;
+    unsigned long Changes = 0;
 };
 
 // The enabled devices of the loaded configuration.

@@ -30,7 +30,8 @@ void TConfiguration::LoadSettings(bool afterSave) {
 void TConfiguration::BuildTagTable() {
     if (tagTableBuilt_) return;
     tagTableBuilt_ = true;
-    tw::BuildTagTable(devices_.List());
+    statusItemsPublished_ = settings_.PublishDeviceStatus();
+    tw::BuildTagTable(devices_.List(), statusItemsPublished_);
 }
 
 void TConfiguration::bbnSaveClick() {
@@ -40,6 +41,9 @@ void TConfiguration::bbnSaveClick() {
     } catch (const std::exception& e) {
         general_.ShowMsg(e.what(), mkError, mbOKOnly, 0);
     }
+    // The address space is built once per run.
+    if (tagTableBuilt_ && settings_.PublishDeviceStatus() != statusItemsPublished_)
+        general_.ShowMsg(kStatusItemsAtNextStart, mkInformation, mbOKOnly, 0);
 }
 
 }  // namespace tw

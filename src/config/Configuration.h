@@ -33,6 +33,9 @@ struct TConfigurationPorts {
 };
 
 // Where the load reaches outside the configuration. Unset hooks do nothing.
+inline constexpr char kStatusItemsAtNextStart[] =
+    "Settings saved!\r\rYou must restart Tarnowick for the new setting to be effective.";
+
 struct TConfigurationHooks {
     std::function<void(const std::string&)> WriteLog;
     std::function<void()> Stop;
@@ -51,9 +54,10 @@ public:
 
     // Throws EDatabaseError when the walk fails; the creation of the main window shows it.
     void LoadSettings(bool afterSave);
-    // Once per run, after the first load.
+    // Once per run, after the first load; with the device status items when the settings say so.
     void BuildTagTable();
-    // "Save": the settings file, then the reload; a load error is shown here.
+    // "Save": the settings file, then the reload; a load error is shown here. A changed "Publish device
+    // status items" is told to take effect at the next start.
     void bbnSaveClick();
 
     TSettings& Settings() { return settings_; }
@@ -69,6 +73,7 @@ private:
     TSettingsPage page_;
     TSettingsLoader loader_;
     bool tagTableBuilt_ = false;
+    bool statusItemsPublished_ = false;  // as the tag table was built
 };
 
 }  // namespace tw

@@ -32,6 +32,9 @@ void TSettings::Load() {
     protectSettings_ = flag(kSectionSecurity, kKeyProtectSettings);
     view_.SetChecked(cbxProtectSettings, protectSettings_);
 
+    publishDeviceStatus_ = flag(kSectionSystem, kKeyPublishDeviceStatus);
+    view_.SetChecked(cbxPublishDeviceStatus, publishDeviceStatus_);
+
     const std::string stored = general_.GetInitSettingStr(kSectionSecurity, kKeyPassword, kSettingsFile, "");
     storedPassword_ = security_.Decrypt(stored);
     const std::string shown = storedPassword_.value_or("");
@@ -63,6 +66,8 @@ bool TSettings::Save() {
         general_.ShowMsg(kRunValueNotWritten, mkWarning, mbOKOnly, 0);
     general_.SetInitSettingBool(kSectionSystem, kKeyLogEvent, view_.Checked(cbxLogEvent), kSettingsFile);
     general_.SetInitSettingBool(kSectionSystem, kKeyHideOnStartup, view_.Checked(cbxHideOnStartup), kSettingsFile);
+    general_.SetInitSettingBool(kSectionSystem, kKeyPublishDeviceStatus, view_.Checked(cbxPublishDeviceStatus),
+                                kSettingsFile);
     general_.SetInitSettingBool(kSectionSecurity, kKeyProtectSettings, protect, kSettingsFile);
     general_.SetInitSettingStr(kSectionSecurity, kKeyPassword, *enciphered, kSettingsFile);
     return true;

@@ -20,13 +20,14 @@ inline constexpr char kKeyLogEvent[] = "Log Event";
 inline constexpr char kKeyHideOnStartup[] = "Load on Startup";  // the "Hide on Startup" box
 inline constexpr char kKeyProtectSettings[] = "Protect Settings";
 inline constexpr char kKeyPassword[] = "Password";
+inline constexpr char kKeyPublishDeviceStatus[] = "Publish device status items";
 
 inline constexpr char kPasswordMismatch[] = "Password and Confirm Password do not match!";
 inline constexpr char kPasswordNotEnciphered[] = "Password cannot be enciphered!\r\rNothing was saved.";
 inline constexpr char kRunValueNotWritten[] =
     "Cannot change the Windows startup setting!\r\rThe Run value needs administrator rights.";
 
-enum TSettingsBox { cbxLoadOnStartup, cbxLogEvent, cbxHideOnStartup, cbxProtectSettings };
+enum TSettingsBox { cbxLoadOnStartup, cbxLogEvent, cbxHideOnStartup, cbxProtectSettings, cbxPublishDeviceStatus };
 enum TPasswordEdit { edtPassword, edtConfirmPassword };
 
 // The System Settings group as the logic sees it. Setting a box must not run its click handler.
@@ -64,6 +65,8 @@ public:
     bool LogToFile() const { return logToFile_; }
     bool HideOnStartup() const { return hideOnStartup_; }
     bool ProtectSettings() const { return protectSettings_; }
+    // The address space takes it when the tag table is built, once per run.
+    bool PublishDeviceStatus() const { return publishDeviceStatus_; }
     // The Settings-page gate: exact, case-sensitive. A stored password that could not be deciphered
     // matches nothing.
     bool PasswordMatches(const std::string& typed) const { return storedPassword_ && *storedPassword_ == typed; }
@@ -78,6 +81,7 @@ private:
     bool logToFile_ = false;
     bool hideOnStartup_ = false;
     bool protectSettings_ = false;
+    bool publishDeviceStatus_ = false;
     std::optional<std::string> storedPassword_ = std::string();
 };
 

@@ -122,6 +122,7 @@ VARIANT CanonicalVariant(TValueBits bits, TDataType type) {
         case TDataType::Int32: v.vt = VT_I4; v.lVal = static_cast<LONG>(integer); break;
         case TDataType::Float32: v.vt = VT_R4; v.fltVal = AsFloat32(bits); break;
         case TDataType::Float64: v.vt = VT_R8; v.dblVal = AsDouble(bits, type); break;
+        case TDataType::Bool: v.vt = VT_BOOL; v.boolVal = bits != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
     }
     return v;
 }

@@ -15,7 +15,7 @@ bool IsValidVarType(VARTYPE vt);
 // other failures leave it alone. dest must be initialised; what it held is released.
 void ConvertVariant(const VARIANT& source, VARTYPE target, WORD& quality, VARIANT& dest, HRESULT& result);
 
-// A register value of a data type in its canonical type: VT_UI2, VT_I2, VT_UI4, VT_I4, VT_R4, VT_R8.
+// A value of a data type in its canonical type: VT_UI2, VT_I2, VT_UI4, VT_I4, VT_R4, VT_R8, VT_BOOL.
 VARIANT CanonicalVariant(TValueBits bits, TDataType type);
 // A value a client writes, as the bits of type: VariantChangeType semantics (text in the user's
 // locale, integers rounded half to even). OPC_E_BADTYPE for what is no number (objects and records

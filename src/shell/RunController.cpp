@@ -143,6 +143,7 @@ void TRunController::tmrOPCServerPulseTimer() {
         ~Reset() { flag = false; }
     } reset{pulsing_};
     pulsing_ = true;
+    if (hooks_.RefreshDeviceStatus) hooks_.RefreshDeviceStatus();
     hooks_.PulseServers();
 }
 
@@ -157,6 +158,7 @@ void TRunController::tmrSimulatedModeTimer() {
 }
 
 void TRunController::tmrDeviceStateTimer() {
+    if (hooks_.RefreshDeviceStatus) hooks_.RefreshDeviceStatus();
     TEventLog::TBatch batch(log_);  // a plant's network going down is a line per device
     for (int i = 0; i < devices_.Count(); ++i) {
         TModBusObj& device = devices_[i];

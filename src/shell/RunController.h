@@ -52,6 +52,9 @@ public:
 // What other parts provide. Unset hooks do nothing (and an unset gate lets everyone in).
 struct TRunHooks {
     std::function<void()> PulseServers;                        // every occupied server slot, once
+    // The device status items from the device objects: before each pulse, so that a pass reports what
+    // changed at once, and with the device-state look, so that they stay current with polling off.
+    std::function<void()> RefreshDeviceStatus;
     std::function<void()> RefreshTagValues;                    // the grid's "Tag Value" column
     std::function<bool()> ProtectSettings;                     // as read at the last settings load
     std::function<bool(const std::string&)> PasswordMatches;   // exact, case-sensitive

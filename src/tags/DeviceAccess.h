@@ -11,7 +11,8 @@ namespace tw {
 // 0 for a simulated device or an index that names no tag, whose point is left alone.
 uint64_t ReadTagFromDevice(int32_t tagIndex);
 // As ReadTagFromDevice, answering the value and quality that read obtained. A tag whose device is
-// gone answers its point as it stands (not connected when it names no point).
+// gone answers its point as it stands (not connected when it names no point); a status item its
+// device's status now.
 TPointSample SampleTagFromDevice(int32_t tagIndex);
 // Writes value, in the bits of the tag's data type (a 16-bit register takes the low 16 bits), to the
 // tag's register or coil; the data point takes the value only when the device (or simulation) did.

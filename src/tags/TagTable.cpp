@@ -1,5 +1,7 @@
 #include "tags/TagTable.h"
 
+#include "tags/DeviceStatusTags.h"
+
 #include <algorithm>
 #include <unordered_map>
 
@@ -21,6 +23,7 @@ int64_t IndexOf(uint32_t id) {
 }  // namespace
 
 void ResetTagTable() {
+    ForgetDeviceStatusTags();
     TagTable.clear();
     TagDevice.clear();
     TagRegister.clear();
@@ -28,27 +31,33 @@ void ResetTagTable() {
     FreeDataPoints();
 }
 
-void BuildTagTable(const TModBusObjList& devices) {
+void AppendTag(const std::string& name, TDataType type, bool writable, int32_t device, int32_t reg,
+               const TScaling& scaling, const std::string& units) {
+    const auto index = static_cast<uint32_t>(TagTable.size());
+    TagTable.push_back({FirstTagId + index, name.substr(0, MaxTagNameLength), CanonicalVarType(type, scaling.Enabled),
+                        type, writable, scaling, units});
+    NameIndex.emplace(TagTable.back().Name, index);  // keeps the first of equal names
+    TagDevice.push_back(device);
+    TagRegister.push_back(reg);
+}
+
+void BuildTagTable(const TModBusObjList& devices, bool statusItems) {
     // Built once per run; starting from empty keeps identifiers and arrays in step should it run again.
     ResetTagTable();
     for (int d = 0; d < devices.Count(); ++d) {
         TModBusObj& device = devices[d];
         for (std::size_t r = 0; r < device.Registers.size(); ++r) {
-            const auto index = static_cast<uint32_t>(TagTable.size());
             TIOPointObj& point = device.Registers[r];
-            const TDataType type = point.ValueType();
+            point.TagIndex = static_cast<int32_t>(TagTable.size());
             const TScaling scaling = point.IsBit() ? TScaling{} : point.Scaling;
-            TagTable.push_back({FirstTagId + index, point.TagName.substr(0, MaxTagNameLength),
-                                CanonicalVarType(type, scaling.Enabled), type, !point.IsReadOnly(), scaling,
-                                scaling.Enabled ? point.Units : std::string()});
-            NameIndex.emplace(TagTable.back().Name, index);  // keeps the first of equal names
-            point.TagIndex = static_cast<int32_t>(index);
-            TagDevice.push_back(d);
-            TagRegister.push_back(static_cast<int32_t>(r));
+            AppendTag(point.TagName, point.ValueType(), !point.IsReadOnly(), d, static_cast<int32_t>(r), scaling,
+                      scaling.Enabled ? point.Units : std::string());
         }
     }
+    if (statusItems) AppendDeviceStatusTags(devices);
     TagTable.push_back({});
     DataPoints.Append(TagDevice.size());
+    if (statusItems) RefreshDeviceStatusTags(devices);
 }
 
 int TagCount() { return static_cast<int>(TagDevice.size()); }
@@ -64,7 +73,7 @@ std::string TagNameById(uint32_t id) {
 }
 
 uint32_t CanonicalVarType(TDataType type, bool scaled) {
-    static constexpr uint32_t kTypes[kDataTypeCount] = {VtUI2, VtI2, VtUI4, VtI4, VtR4, VtR8};
+    static constexpr uint32_t kTypes[] = {VtUI2, VtI2, VtUI4, VtI4, VtR4, VtR8, VtBool};
     return kTypes[static_cast<int>(scaled ? ScaledType(type) : type)];
 }
 

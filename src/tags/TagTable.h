@@ -14,12 +14,12 @@ namespace tw {
 
 constexpr uint32_t FirstTagId = 6000;  // identifier = FirstTagId + tag index; 0 means no tag
 // The VARIANT types of tag values, by number: the tag table needs no COM to name them.
-constexpr uint32_t VtI2 = 2, VtI4 = 3, VtR4 = 4, VtR8 = 5, VtUI2 = 18, VtUI4 = 19;
+constexpr uint32_t VtI2 = 2, VtI4 = 3, VtR4 = 4, VtR8 = 5, VtBool = 11, VtUI2 = 18, VtUI4 = 19;
 constexpr std::size_t MaxTagNameLength = 64;
 
 // The canonical type of a value of this data type: UInt16 VT_UI2 (registers, coils and discrete
-// inputs alike), Int16 VT_I2, UInt32 VT_UI4, Int32 VT_I4, Float32 VT_R4, Float64 VT_R8. A scaled
-// value's is VT_R8, or VT_R4 for a Float32 register.
+// inputs alike), Int16 VT_I2, UInt32 VT_UI4, Int32 VT_I4, Float32 VT_R4, Float64 VT_R8; Bool VT_BOOL. A
+// scaled value's is VT_R8, or VT_R4 for a Float32 register.
 uint32_t CanonicalVarType(TDataType type, bool scaled = false);
 
 struct TTagEntry {
@@ -38,8 +38,12 @@ extern std::vector<TTagEntry> TagTable;
 extern std::vector<int32_t> TagDevice;
 extern std::vector<int32_t> TagRegister;
 
-// Numbers the registers device by device, sets their TagIndex and creates one data point per tag.
-void BuildTagTable(const TModBusObjList& devices);
+// Numbers the registers device by device, sets their TagIndex and creates one data point per tag;
+// with statusItems, each device's status tags follow the register tags (DeviceStatusTags.h).
+void BuildTagTable(const TModBusObjList& devices, bool statusItems = false);
+// Appends a tag while the table is built; register -1: a tag of its device that is no register.
+void AppendTag(const std::string& name, TDataType type, bool writable, int32_t device, int32_t reg,
+               const TScaling& scaling = {}, const std::string& units = {});
 // Number of tags (the blank entry not counted).
 int TagCount();
 // Identifier of the first tag with exactly this name (case-sensitive); 0 when none.

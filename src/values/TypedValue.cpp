@@ -65,6 +65,7 @@ TValueBits Normalized(TValueBits bits, TDataType type) {
     case TDataType::Float32: return bits & 0xFFFFFFFF;
     case TDataType::Int32: return static_cast<TValueBits>(static_cast<int64_t>(static_cast<int32_t>(bits & 0xFFFFFFFF)));
     case TDataType::Float64: return bits;
+    case TDataType::Bool: return bits != 0 ? 1 : 0;
     }
     return bits;
 }

@@ -9,9 +9,11 @@
 namespace tw {
 
 // The register dialog's "Data type:" list, in list-position order (the stored I_O_SETTING.DATA_TYPE).
-enum class TDataType : uint8_t { UInt16 = 0, Int16 = 1, UInt32 = 2, Int32 = 3, Float32 = 4, Float64 = 5 };
+// Bool comes after the list: no register has it, only the gateway's own status items (0 or 1); it is
+// never stored, and DataTypeOf refuses it.
+enum class TDataType : uint8_t { UInt16 = 0, Int16 = 1, UInt32 = 2, Int32 = 3, Float32 = 4, Float64 = 5, Bool = 6 };
 inline constexpr const char* kDataTypeNames[] = {"UInt16", "Int16", "UInt32", "Int32", "Float32", "Float64"};
-inline constexpr int kDataTypeCount = 6;
+inline constexpr int kDataTypeCount = 6;  // of the list
 
 // The device dialog's "Word order:" list, in list-position order (the stored DEVICE.WORD_ORDER). The
 // letters name the bytes of a 32-bit value from the most significant (A) on, as they go over the wire.

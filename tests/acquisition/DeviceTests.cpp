@@ -53,6 +53,10 @@ TEST_F(DeviceLifecycle, UnreachableDeviceIsSimulatedForGoodAndSendsNothing) {
     EXPECT_FALSE(nowListening.Accept(other, 50));  // nothing but the probe connected
     EXPECT_EQ(PointValue(0), 5);
     EXPECT_EQ(DataPoints[0].Quality(), kQualityLocalOverride);
+    const TDeviceStatus status = device.Status();
+    EXPECT_TRUE(status.Simulated);
+    EXPECT_FALSE(status.Connected || status.Failing);
+    EXPECT_EQ(status.Requests, 0u);
 }
 
 // Values of a simulated device come from no device: not connected until set by hand, whatever an
@@ -96,6 +100,63 @@ TEST_F(DeviceLifecycle, StopWaitsForOneRequestNotAWholePass) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_FALSE(device.Running);
     EXPECT_FALSE(device.PollClient.Connected());
+}
+
+// The status items' figures: every exchange counts, whoever sent it, as the device saw it; only those
+// without an answer fail; nothing is counted for what is never sent; Start begins afresh.
+TEST_F(DeviceLifecycle, StatusCountsEveryExchangeSinceStart) {
+    // Every look at the device's clock moves it on by 7 ms, as if each exchange took that long.
+    std::atomic<long long> ms{0};
+    TFakeDevice peer;
+    peer.AddHole(2);
+    TModBusObj device;
+    device.Clock = [&ms] { return TScanClock::time_point(std::chrono::milliseconds(ms.fetch_add(7))); };
+    device.SetConnection("127.0.0.1", peer.Port(), 1);
+    UseShortTimeOuts(device, 100);
+    device.BlockReads = true;
+    for (int number : {1, 2, 3}) AddPoint(device, number);
+    device.Start();
+    auto sent = [&peer] { return static_cast<uint32_t>(peer.Requests().size()); };
+    auto is = [&device](bool connected, bool failing, uint32_t failures, uint32_t lastMs) {
+        const TDeviceStatus s = device.Status();
+        return s.Connected == connected && s.Failing == failing && s.Failures == failures && s.LastResponseMs == lastMs &&
+               s.BlockReads && !s.Simulated;
+    };
+    EXPECT_TRUE(is(false, false, 0, 0));
+
+    // On-demand: a read, a refused read (an answer all the same), a write.
+    device.SampleRegisterNow(0);
+    device.SampleRegisterNow(1);
+    EXPECT_EQ(device.WriteRegisterValue(0, 5), TWriteResult::Written);
+    EXPECT_EQ(device.Status().Requests, 3u);
+    EXPECT_EQ(sent(), 3u);
+    EXPECT_TRUE(is(true, false, 0, 7));
+
+    // No answer in time: failed, no connection; during the back-off nothing is sent nor counted.
+    peer.SetSilent(true);
+    device.SampleRegisterNow(0);
+    EXPECT_EQ(sent(), 4u);
+    EXPECT_TRUE(is(false, true, 1, 7));
+    device.SampleRegisterNow(0);
+    EXPECT_EQ(device.WriteRegisterValue(0, 6), TWriteResult::Failed);
+    EXPECT_EQ(sent(), 4u);
+    EXPECT_EQ(device.Status().Requests, 4u);
+    peer.SetSilent(false);
+    ms += 2000;
+    device.SampleRegisterNow(0);
+    EXPECT_TRUE(is(true, false, 1, 7));
+
+    // The poll thread's reads, blocks and single reads alike, count too.
+    PollingSwitch = true;
+    ASSERT_TRUE(WaitUntil([&] { return sent() >= 12; }));
+    device.Stop();
+    EXPECT_EQ(device.Status().Requests, sent());
+    EXPECT_TRUE(is(false, false, 1, 7));  // Stop closed the connections
+    PollingSwitch = false;
+    device.Start();
+    EXPECT_TRUE(is(false, false, 0, 0));
+    EXPECT_EQ(device.Status().Requests, 0u);
+    device.Stop();
 }
 
 TEST_F(DeviceLifecycle, StopRightAfterStartAndDestructionWhileRunning) {

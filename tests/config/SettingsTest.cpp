@@ -8,12 +8,13 @@ namespace {
 using SettingsTest = ConfigFixture;
 
 TEST_F(SettingsTest, LoadReadsEachKeyAndAFileWithoutKeysClearsEverything) {
-    const auto boxes = {cbxLoadOnStartup, cbxLogEvent, cbxHideOnStartup, cbxProtectSettings};
+    const auto boxes = {cbxLoadOnStartup, cbxLogEvent, cbxHideOnStartup, cbxProtectSettings, cbxPublishDeviceStatus};
     general.file = {{"System/Load on Windows startup", "1"}, {"System/Log Event", "1"},
                     {"System/Load on Startup", "1"}, {"Security/Protect Settings", "1"},
-                    {"Security/Password", "enc:Se'cret"}};
+                    {"Security/Password", "enc:Se'cret"}, {"System/Publish device status items", "1"}};
     cfg.Settings().Load();
     for (auto box : boxes) EXPECT_TRUE(settingsView.Checked(box)) << box;
+    EXPECT_TRUE(cfg.Settings().PublishDeviceStatus());
     EXPECT_TRUE(settingsView.passwordEnabled);
     EXPECT_EQ(settingsView.Text(edtConfirmPassword), "Se'cret");
     EXPECT_TRUE(cfg.Settings().PasswordMatches("Se'cret"));
@@ -26,6 +27,7 @@ TEST_F(SettingsTest, LoadReadsEachKeyAndAFileWithoutKeysClearsEverything) {
     general.file.clear();
     cfg.Settings().Load();
     for (auto box : boxes) EXPECT_FALSE(settingsView.Checked(box)) << box;
+    EXPECT_FALSE(cfg.Settings().PublishDeviceStatus());
     EXPECT_EQ(settingsView.edits, (std::map<TPasswordEdit, std::string>{{edtPassword, ""}, {edtConfirmPassword, ""}}));
     EXPECT_FALSE(settingsView.passwordEnabled);
     EXPECT_TRUE(cfg.Settings().PasswordMatches(""));
@@ -43,14 +45,14 @@ TEST_F(SettingsTest, MismatchWhileProtectedStopsSaveBeforeAnythingIsWritten) {
 }
 
 TEST_F(SettingsTest, SaveWritesEveryKeyAndWritesOrRemovesTheRunValue) {
-    settingsView.boxes = {{cbxLoadOnStartup, true}, {cbxLogEvent, true}};
+    settingsView.boxes = {{cbxLoadOnStartup, true}, {cbxLogEvent, true}, {cbxPublishDeviceStatus, true}};
     // Not protected: differing edits are not compared and the password edit is what is stored.
     settingsView.edits = {{edtPassword, "pw"}, {edtConfirmPassword, "other"}};
     EXPECT_TRUE(cfg.Settings().Save());
     EXPECT_EQ(general.file, (std::map<std::string, std::string>{
                                 {"System/Load on Windows startup", "1"}, {"System/Log Event", "1"},
                                 {"System/Load on Startup", "0"}, {"Security/Protect Settings", "0"},
-                                {"Security/Password", "enc:pw"}}));
+                                {"Security/Password", "enc:pw"}, {"System/Publish device status items", "1"}}));
     EXPECT_EQ(runKey.values, (std::map<std::string, std::string>{
                                  {"Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Velmora Tarnowick",
                                   "C:\\Gw\\Tarnowick.exe"}}));
@@ -83,6 +85,22 @@ TEST_F(SettingsTest, FailuresOfCipherAndRegistryAreReported) {
                                       "Cannot change the Windows startup setting!\r\rThe Run value needs "
                                       "administrator rights."}));
     EXPECT_EQ(general.file.at("System/Load on Windows startup"), "1");
+}
+
+// The address space is built once per run: the status items come with the setting as it was at
+// the load before, and Save tells when it changed.
+TEST_F(SettingsTest, PublishedStatusItemsFollowTheSettingAtTheNextStart) {
+    AddDevice("Boiler PLC");
+    general.file = {{"System/Publish device status items", "1"}};
+    cfg.LoadSettings(false);
+    cfg.BuildTagTable();
+    EXPECT_NE(TagIdByName("_Devices.Boiler PLC.Failing"), 0u);
+    for (bool ticked : {true, false, true}) {
+        general.shown.clear();
+        settingsView.boxes[cbxPublishDeviceStatus] = ticked;
+        cfg.bbnSaveClick();
+        EXPECT_EQ(general.shown, ticked ? Strings{} : Strings{kStatusItemsAtNextStart});
+    }
 }
 
 // A user without the rights to change the Run value (a normal user on Windows) can still read it:

@@ -129,6 +129,8 @@ TEST(TypedValues, ReadInTheRequestedTypeAndWrittenWithinRange) {
         {T::Float64, 1e300, VT_R4, DISP_E_OVERFLOW, 0, 0},
         {T::Float64, -1.5, VT_R4, S_OK, 0xC0, -1.5},
         {T::Int32, -7, VT_BSTR, S_OK, 0xC0, -7},
+        {T::Bool, 1, VT_I4, S_OK, 0xC0, -1},  // VARIANT_TRUE
+        {T::Bool, 0, VT_R4, S_OK, 0xC0, 0},
     };
     for (const TRead& r : reads) {
         const VARIANT canonical = CanonicalVariant(*ValueFromDouble(r.value, r.type), r.type);
@@ -150,6 +152,8 @@ TEST(TypedValues, ReadInTheRequestedTypeAndWrittenWithinRange) {
     }
     EXPECT_EQ(CanonicalVariant(Float32Bits(1.5f), T::Float32).vt, VT_R4);
     EXPECT_EQ(CanonicalVariant(static_cast<TValueBits>(-2), T::Int16).iVal, -2);
+    EXPECT_EQ(CanonicalVariant(1, T::Bool).vt, VT_BOOL);
+    EXPECT_EQ(CanonicalVariant(1, T::Bool).boolVal, VARIANT_TRUE);
 
     struct TWrite {
         T type;

@@ -279,6 +279,8 @@ TEST_F(RunControllerTest, SettingsGate) {
 
 TEST_F(RunControllerTest, PulseNeverRunsInsideItself) {
     int passes = 0, nested = 0;
+    std::vector<int> refreshedAfter;  // passes run when the device status items were refreshed
+    hooks.RefreshDeviceStatus = [&] { refreshedAfter.push_back(passes); };
     hooks.PulseServers = [&] {
         ++passes;
         // An outgoing COM call pumps messages: the pulse timer fires again meanwhile.
@@ -295,6 +297,9 @@ TEST_F(RunControllerTest, PulseNeverRunsInsideItself) {
     run->TimerTick(tmrOPCServerPulse);  // the guard is released however the pass ended
     EXPECT_EQ(passes, 2);
     EXPECT_FALSE(run->TimerTick(tmrStart));
+    // Before each pass, so that it reports them at once; and with the device-state look.
+    run->TimerTick(tmrDeviceState);
+    EXPECT_EQ(refreshedAfter, (std::vector<int>{0, 1, 2}));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // The tag table built from the device list, and the lookups the OPC side relies on.
+#include "tags/DeviceAccess.h"
+#include "tags/DeviceStatusTags.h"
 #include "tags/TagTable.h"
 
 #include <gtest/gtest.h>
@@ -69,6 +71,54 @@ TEST_F(TagTableTest, LongNamesAreCutAndTheFirstOfEqualNamesWins) {
     EXPECT_EQ(TagIdByName(longName), 0u);
     EXPECT_EQ(TagIdByName(longName.substr(0, 64)), 6001u);
     EXPECT_EQ(TagNameById(6001).size(), 64u);
+}
+
+// Status items: none unless asked for; then seven read-only tags a device after the register tags,
+// named so that dots and duplicates cannot make two alike, GOOD, following their device through a
+// reload and BAD (config error) once it is gone.
+TEST_F(TagTableTest, DeviceStatusItemsFollowTheRegisterTags) {
+    AddDevice({"A"}).Description = "PLC.1";
+    AddDevice({}).Description = "PLC_1";
+    TModBusObj& third = AddDevice({"B"});
+    third.Description = "PLC.1";
+    third.BlockReads = true;
+    AddDevice({}).Description = std::string(50, 'x');
+    BuildTagTable(DeviceList);
+    EXPECT_EQ(TagCount(), 2);
+    BuildTagTable(DeviceList, true);
+    ASSERT_EQ(TagCount(), 2 + 4 * 7);
+    EXPECT_EQ(TagIdByName("B"), 6001u);
+    const uint32_t connected = TagIdByName("_Devices.PLC_1.Connected");
+    EXPECT_EQ(connected, 6002u);
+    EXPECT_EQ(TagIdByName("_Devices.PLC_1~2.Connected"), 6009u);
+    const uint32_t blockReads = TagIdByName("_Devices.PLC_1~3.BlockReads");
+    const uint32_t requests = TagIdByName("_Devices.PLC_1~3.Requests");
+    EXPECT_EQ(blockReads, 6022u);
+    EXPECT_NE(TagIdByName("_Devices." + std::string(35, 'x') + ".LastResponseMs"), 0u);
+    EXPECT_EQ(TagCanonicalType(connected), 11u);  // VT_BOOL
+    EXPECT_EQ(TagCanonicalType(requests), 19u);   // VT_UI4
+    EXPECT_FALSE(TagIsWritable(connected) || TagIsWritable(requests));
+    auto point = [](uint32_t id) { return DataPoints[id - FirstTagId].Sample(); };
+    EXPECT_EQ(point(blockReads).Value, 1u);
+    EXPECT_EQ(point(connected).Quality, kQualityGood);
+
+    // A device read of an item takes the device object as it is now; no write reaches anything.
+    third.Counters.Requests = 41;
+    EXPECT_EQ(SampleTagFromDevice(static_cast<int32_t>(requests - FirstTagId)).Value, 41u);
+    EXPECT_EQ(WriteTagToDevice(static_cast<int32_t>(requests - FirstTagId), 1), TWriteResult::Failed);
+
+    // A reload makes new device objects: the items find theirs by description.
+    DeviceList.Clear();
+    DeviceList.Add().Description = "PLC_1";
+    TModBusObj& reloaded = DeviceList.Add();
+    reloaded.Description = "PLC.1";
+    reloaded.Simulated = true;
+    RefreshDeviceStatusTags(DeviceList);
+    EXPECT_EQ(point(TagIdByName("_Devices.PLC_1.Simulated")).Value, 1u);
+    const TPointSample notSimulated = point(TagIdByName("_Devices.PLC_1~2.Simulated"));
+    EXPECT_TRUE(notSimulated.Value == 0 && notSimulated.Quality == kQualityGood);
+    EXPECT_EQ(point(requests).Value, 41u);
+    EXPECT_EQ(point(requests).Quality, kQualityConfigError);
 }
 
 // A new data point holds no value from a device; its word keeps value and quality together.

@@ -94,6 +94,8 @@ std::string FormatJson(const std::string& server, bool ok, const std::string& er
 std::string VariantText(const VARIANT& value, LCID locale) {
     if (value.vt == VT_R4) return ShortestText(value.fltVal);
     if (value.vt == VT_R8) return ShortestText(value.dblVal);
+    // As text a VT_BOOL would be "0" or "-1".
+    if (value.vt == VT_BOOL) return value.boolVal ? "true" : "false";
     VARIANT text;
     VariantInit(&text);
     std::string out;

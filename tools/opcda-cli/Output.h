@@ -27,7 +27,8 @@ std::string QualityText(WORD quality);
 std::string UtcText(const FILETIME& ft);
 std::string JsonEscape(const std::string& text);
 // A value as text in the given locale; floats with the fewest digits that read back as the same value,
-// whatever the locale ("123.456"). Empty for VT_EMPTY or a value that has no text.
+// whatever the locale ("123.456"); a VT_BOOL as "true" or "false". Empty for VT_EMPTY or a value that
+// has no text.
 std::string VariantText(const VARIANT& value, LCID locale);
 
 // Human-readable lines, or the JSON document {"server":..., "ok":..., "results":[...]}.

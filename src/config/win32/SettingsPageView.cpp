@@ -18,6 +18,7 @@ int BoxId(TSettingsBox box) {
     case cbxLogEvent: return IDC_CBXLOGEVENT;
     case cbxHideOnStartup: return IDC_CBXHIDEONSTARTUP;
     case cbxProtectSettings: return IDC_CBXPROTECTSETTINGS;
+    case cbxPublishDeviceStatus: return IDC_CBXPUBLISHDEVICESTATUS;
     }
     return 0;
 }

@@ -17,6 +17,7 @@
 #include "shell/win32/RunView.h"
 #include "shell/win32/TrayIcon.h"
 #include "libs/General.h"
+#include "tags/DeviceStatusTags.h"
 #include "tags/TagTable.h"
 #include "values/DataPoints.h"
 #ifdef TW_HAVE_OPC
@@ -89,6 +90,7 @@ int RunMainWindow(HINSTANCE instance, SiblingLibraries& libs, bool startPolling)
     TSimulateDialog simulate(instance, window.Handle());
     TRunHooks runHooks;
     runHooks.RefreshTagValues = [&configuration] { configuration.Page().RefreshTagValues(); };
+    runHooks.RefreshDeviceStatus = [] { RefreshDeviceStatusTags(DeviceList); };
     runHooks.ProtectSettings = [&configuration] { return configuration.Settings().ProtectSettings(); };
     runHooks.PasswordMatches = [&configuration](const std::string& typed) {
         return configuration.Settings().PasswordMatches(typed);

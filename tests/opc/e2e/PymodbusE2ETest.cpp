@@ -58,8 +58,13 @@ uint16_t DeviceValue(uint8_t function, uint16_t number, int port = DemoPort()) {
 
 // A gateway copy in its own folder configured for the demo device on port, registered with COM.
 // Holding registers 1 to 4 are configured, so that with block reads one request reads them all.
-std::wstring InstallGatewayFor(const wchar_t* name, int port, bool blockReads = false) {
+// statusItems: "Publish device status items" ticked in its settings file.
+std::wstring InstallGatewayFor(const wchar_t* name, int port, bool blockReads = false, bool statusItems = false) {
     const std::wstring folder = e2e::InstallCopy(name, e2e::GatewayFiles());
+    if (statusItems) {
+        EXPECT_TRUE(WritePrivateProfileStringW(L"System", L"Publish device status items", L"1",
+                                               (folder + L"Tarnowick.ini").c_str()));
+    }
     EXPECT_EQ(e2e::ExecSql(folder + L"TARNOWICK.GDB",
                            std::string(e2e::kConfigSchema) +
                                "INSERT INTO DEVICE (DESCRIPTION, IP_ADDRESS, PORT, UNIT_ID, DISABLED) VALUES ('Demo', "
@@ -95,6 +100,25 @@ void ConnectPolling(const e2e::TProcess& gateway, DWORD rate, const std::vector<
     ASSERT_EQ(h.size(), names.size());
 }
 
+// The names the address space lists for a type and access filter, sorted.
+std::vector<std::wstring> BrowsedNames(IOPCServer* server, VARTYPE type = VT_EMPTY, DWORD access = 0) {
+    std::vector<std::wstring> names;
+    IOPCBrowseServerAddressSpace* space = nullptr;
+    if (FAILED(server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void**>(&space)))) return names;
+    IEnumString* found = nullptr;
+    if (SUCCEEDED(space->BrowseOPCItemIDs(OPC_FLAT, L"", type, access, &found)) && found) {
+        LPOLESTR name = nullptr;
+        for (ULONG got = 0; found->Next(1, &name, &got) == S_OK && got == 1;) {
+            names.emplace_back(name);
+            CoTaskMemFree(name);
+        }
+        found->Release();
+    }
+    space->Release();
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // Closed as "Exit" closes it; COM starts the build's own exe again for whoever runs next.
 void CloseGateway(const e2e::TProcess& gateway) {
     ASSERT_TRUE(e2e::SendCopyData(e2e::WaitForWindow(gateway.Pid(), L"TfrmMain", 1000), "Exit"));
@@ -124,6 +148,9 @@ TEST_P(PymodbusReadWrite, ReadWriteAndSubscribeAgainstARealDevice) {
     ASSERT_NO_FATAL_FAILURE(
         ConnectPolling(gateway, 200, {L"Demo.Counter", L"Demo.Setpoint", L"Demo.Valve"}, server, mgt, h));
     HRESULT* errors = nullptr;
+    // "Publish device status items" is off: the address space holds the configured tags alone.
+    EXPECT_EQ(BrowsedNames(server), (std::vector<std::wstring>{L"Demo.Counter", L"Demo.Level", L"Demo.Setpoint",
+                                                                L"Demo.Temperature", L"Demo.Valve"}));
 
     // A device read returns what the device holds.
     IOPCSyncIO* sync = nullptr;
@@ -484,7 +511,7 @@ TEST(PymodbusEndToEnd, ADeviceThatGoesAwayIsReportedBadAndWritesToItFail) {
     TOwnDemoDevice demo;
     ASSERT_TRUE(demo.Configured()) << "TW_DEMO_FIXTURE, TW_OWN_DEMO_PID and TW_OWN_DEMO_PORT are not set";
     ASSERT_TRUE(demo.Start());
-    const std::wstring folder = InstallGatewayFor(L"pymodbus-gone", demo.Port());
+    const std::wstring folder = InstallGatewayFor(L"pymodbus-gone", demo.Port(), false, true);
     e2e::TProcess gateway = e2e::TProcess::Start(folder + L"Tarnowick.exe");
     IOPCServer* server = nullptr;
     IOPCItemMgt* mgt = nullptr;
@@ -502,6 +529,31 @@ TEST(PymodbusEndToEnd, ADeviceThatGoesAwayIsReportedBadAndWritesToItFail) {
     DWORD cookie = 0;
     ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
 
+    // The device's status items in a group of their own (client handles 1 Failing, 2 Failures): they
+    // tell how the device fails, and are never BAD themselves.
+    OPCHANDLE statusGroup = 0;
+    DWORD revised = 0;
+    IOPCItemMgt* statusMgt = nullptr;
+    ASSERT_EQ(server->AddGroup(L"status", TRUE, 100, 0, nullptr, nullptr, 0x409, &statusGroup, &revised,
+                               IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(&statusMgt)),
+              S_OK);
+    ASSERT_EQ(test::AddActiveItems(statusMgt, {L"_Devices.Demo.Failing", L"_Devices.Demo.Failures"}).size(), 2u);
+    test::TFakeDataSink statusSink;
+    DWORD statusCookie = 0;
+    IConnectionPoint* statusCp = test::AdviseDataCallback(statusMgt, &statusSink, &statusCookie);
+    ASSERT_NE(statusCp, nullptr);
+    std::map<OPCHANDLE, double> status;  // the latest of each, as a number (VARIANT_TRUE is -1)
+    bool statusGood = true;
+    auto statusNow = [&] {
+        for (const test::TCallback& c : statusSink.calls)
+            for (std::size_t j = 0; j < c.clients.size(); ++j) {
+                status[c.clients[j]] = c.numbers[j];
+                statusGood = statusGood && c.qualities[j] == kQualityGood && c.types[j] == (c.clients[j] == 1 ? VT_BOOL : VT_UI4);
+            }
+        statusSink.calls.clear();
+        return status;
+    };
+
     // Live: the counter moves with GOOD quality (before the first scan the item is not connected).
     LONG lastGood = -1;
     std::set<LONG> counted;
@@ -518,6 +570,9 @@ TEST(PymodbusEndToEnd, ADeviceThatGoesAwayIsReportedBadAndWritesToItFail) {
         8000);
     ASSERT_GE(counted.size(), 2u) << "no live data from the device";
     EXPECT_EQ(QualityProperty(server, L"Demo.Counter"), kQualityGood);
+    test::PumpUntil([&] { return statusNow().count(2) && status[1] == 0; }, 8000);
+    ASSERT_TRUE(status.count(2) && status[1] == 0) << "the status items did not report a device that answers";
+    const double failuresBefore = status[2];
 
     // Gone: BAD comm failure with the last value, never a GOOD value.
     ASSERT_TRUE(demo.Stop());
@@ -539,6 +594,24 @@ TEST(PymodbusEndToEnd, ADeviceThatGoesAwayIsReportedBadAndWritesToItFail) {
         10000);
     ASSERT_TRUE(bad) << "the subscription never reported the device gone";
     EXPECT_EQ(QualityProperty(server, L"Demo.Counter"), kQualityCommFailure);
+    test::PumpUntil([&] { return statusNow()[1] == -1 && status[2] > failuresBefore; }, 10000);
+    EXPECT_EQ(status[1], -1) << "Failing did not turn true";
+    EXPECT_GT(status[2], failuresBefore) << "Failures did not count";
+    EXPECT_EQ(QualityProperty(server, L"_Devices.Demo.Failing"), kQualityGood);
+    // Another client: read only, read from the device as the device object stands, a write refused.
+    const test::TRunResult cli = test::RunProgram(L"\"" + e2e::BinFolder() +
+                                                      L"opcda-cli.exe\" {FE4F5263-11D5-4724-95BA-A978983B6369} "
+                                                      L"add-group G add G _Devices.Demo.Failing read G "
+                                                      L"write G _Devices.Demo.Failing=0",
+                                                  60000);
+    for (const char* line : {"Failing: serverHandle=", "canonicalType=11 accessRights=1",
+                             "Failing: value=true vt=11 quality=0xC0 (good)", "Failing: error=0xC0040006"})
+        EXPECT_NE(cli.output.find(line), std::string::npos) << cli.output;
+    // Listed by their types and as read only.
+    const std::wstring item = L"_Devices.Demo.";
+    EXPECT_EQ(BrowsedNames(server, VT_BOOL),
+              (std::vector<std::wstring>{item + L"BlockReads", item + L"Connected", item + L"Failing", item + L"Simulated"}));
+    EXPECT_EQ(BrowsedNames(server, VT_EMPTY, OPC_READABLE).size(), 7u);
 
     HRESULT* errors = nullptr;
     VARIANT seven = test::I4(7);
@@ -573,6 +646,13 @@ TEST(PymodbusEndToEnd, ADeviceThatGoesAwayIsReportedBadAndWritesToItFail) {
         15000);
     EXPECT_TRUE(good) << "the device came back but its items stayed BAD";
     EXPECT_EQ(QualityProperty(server, L"Demo.Counter"), kQualityGood);
+    test::PumpUntil([&] { return statusNow()[1] == 0; }, 10000);
+    EXPECT_EQ(status[1], 0) << "Failing did not clear";
+    EXPECT_TRUE(statusGood) << "a status item reported without GOOD quality or in another type";
+
+    statusCp->Unadvise(statusCookie);
+    statusCp->Release();
+    statusMgt->Release();
 
     cp->Unadvise(cookie);
     cp->Release();
