@@ -119,6 +119,19 @@ std::vector<std::wstring> BrowsedNames(IOPCServer* server, VARTYPE type = VT_EMP
     return names;
 }
 
+// The first OnWriteComplete the sink receives (messages pumped meanwhile); null when none comes.
+const test::TCallback* WriteCompletion(test::TFakeDataSink& sink) {
+    const test::TCallback* completion = nullptr;
+    test::PumpUntil(
+        [&] {
+            for (const test::TCallback& c : sink.calls)
+                if (c.kind == test::TCallbackKind::WriteComplete) completion = &c;
+            return completion != nullptr;
+        },
+        10000);
+    return completion;
+}
+
 // Closed as "Exit" closes it; COM starts the build's own exe again for whoever runs next.
 void CloseGateway(const e2e::TProcess& gateway) {
     ASSERT_TRUE(e2e::SendCopyData(e2e::WaitForWindow(gateway.Pid(), L"TfrmMain", 1000), "Exit"));
@@ -424,14 +437,7 @@ TEST(PymodbusEndToEnd, EveryDataTypeInEveryWordOrderIsReadWrittenAndSubscribed) 
     DWORD cancel = 0;
     ASSERT_EQ(async->Write(1, &h[room], &values[typedCount], 77, &cancel, &errors), S_OK);
     CoTaskMemFree(errors);
-    const test::TCallback* completion = nullptr;
-    test::PumpUntil(
-        [&] {
-            for (const test::TCallback& c : sink.calls)
-                if (c.kind == test::TCallbackKind::WriteComplete) completion = &c;
-            return completion != nullptr;
-        },
-        10000);
+    const test::TCallback* completion = WriteCompletion(sink);
     ASSERT_NE(completion, nullptr) << "no OnWriteComplete";
     EXPECT_EQ(completion->errors, std::vector<HRESULT>{OPC_E_BADRIGHTS});
     EXPECT_EQ(TraceLines(traced).size(), expected.size()) << "something was sent for the input register";
@@ -621,14 +627,7 @@ TEST(PymodbusEndToEnd, ADeviceThatGoesAwayIsReportedBadAndWritesToItFail) {
     DWORD cancel = 0;
     ASSERT_EQ(async->Write(1, const_cast<OPCHANDLE*>(&h[1]), &seven, 42, &cancel, &errors), S_OK);
     CoTaskMemFree(errors);
-    const test::TCallback* completion = nullptr;
-    test::PumpUntil(
-        [&] {
-            for (const test::TCallback& c : sink.calls)
-                if (c.kind == test::TCallbackKind::WriteComplete) completion = &c;
-            return completion != nullptr;
-        },
-        10000);
+    const test::TCallback* completion = WriteCompletion(sink);
     ASSERT_NE(completion, nullptr) << "no OnWriteComplete";
     EXPECT_EQ(completion->transid, 42u);
     EXPECT_EQ(completion->errors, std::vector<HRESULT>{E_FAIL});
